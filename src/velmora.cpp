@@ -211,7 +211,10 @@ int SDL_main(int, char*[])
     const area_t everything{0, 0, screen_sprite.w, screen_sprite.h};
     area_fill_16(&screen_sprite, rgb24_to_16(0, 0, 255), &everything);
 
-    if (load_samples(&screen_sprite) != 0)
+    const int loaded = load_samples(&screen_sprite);
+    // The header lines should be out while the window is up, not at exit.
+    std::fflush(stdout);
+    if (loaded != 0)
         return -1;
 
     for (;;) {
