@@ -272,7 +272,7 @@ TEST(tga24_to_sprite16, data_too_short_for_the_picture_is_refused)
 
     bytes header_only = tga_header(10, 3, 2, 24, 0);
     bytes run_cut_in_pixel = header_only;
-    run_cut_in_pixel.insert(run_cut_in_pixel.end(), {0x85, 1, 2});
+    run_cut_in_pixel.insert(run_cut_in_pixel.end(), {0x00, 9, 9, 9, 0x84, 1, 2});
     bytes raw_packet_cut = header_only;
     raw_packet_cut.insert(raw_packet_cut.end(), {0x05, 1, 2, 3, 4, 5, 6, 7});
     bytes packets_end_early = header_only;
