@@ -1,6 +1,9 @@
 #include "tga.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "spans.h"
 
 namespace {
 
@@ -26,7 +29,12 @@ pixel16 bgr_to_16(const std::uint8_t* bgr)
     return rgb24_to_16(bgr[2], bgr[1], bgr[0]);
 }
 
-// Places pixels in the file's stored order into a top-down, left-to-right sprite.
+constexpr std::size_t pixel_bytes = 3;
+
+// Where decoded pixels go: the n-th stored row is sprite row n (top row first)
+// or h - 1 - n (bottom row first), and a row's pixels run left to right or,
+// mirrored, right to left. Pixels arrive in spans that never cross a row end,
+// so each span is one contiguous stretch of the sprite.
 struct pixel_sink {
     pixel16* pixels;
     std::size_t w, h;
@@ -36,48 +44,87 @@ struct pixel_sink {
     std::size_t col; // pixels put into the current stored row
 };
 
-void put_pixel(pixel_sink& sink, pixel16 p)
+// A picture stored top row first, left to right, fills its pixels in order: as
+// one row of w * h pixels it takes every packet whole.
+pixel_sink make_sink(pixel16* pixels, const tga_info_t* info)
+{
+    const bool top_down = info->hv != 0, right_to_left = info->rl != 0;
+    if (top_down && !right_to_left)
+        return {pixels, std::size_t{info->w} * info->h, 1, true, false, 0, 0};
+    return {pixels, info->w, info->h, top_down, right_to_left, 0, 0};
+}
+
+std::size_t room_in_row(const pixel_sink& sink)
+{
+    return sink.w - sink.col;
+}
+
+// The next n pixels of the current stored row (n <= room_in_row), in the sprite.
+pixel16* next_span(const pixel_sink& sink, std::size_t n)
 {
     const std::size_t y = sink.top_down ? sink.row : sink.h - 1 - sink.row;
-    const std::size_t x = sink.right_to_left ? sink.w - 1 - sink.col : sink.col;
-    sink.pixels[y * sink.w + x] = p;
-    if (++sink.col == sink.w) {
+    const std::size_t x = sink.right_to_left ? sink.w - sink.col - n : sink.col;
+    return sink.pixels + y * sink.w + x;
+}
+
+void advance(pixel_sink& sink, std::size_t n)
+{
+    sink.col += n;
+    if (sink.col == sink.w) {
         sink.col = 0;
         ++sink.row;
     }
 }
 
-void decode_raw(const std::uint8_t* data, std::uint64_t count, pixel_sink& sink)
+void put_run(pixel_sink& sink, simd_level level, pixel16 p, std::size_t n)
 {
-    for (std::uint64_t n = 0; n < count; ++n)
-        put_pixel(sink, bgr_to_16(data + 3 * n));
+    while (n > 0) {
+        const std::size_t k = std::min(n, room_in_row(sink));
+        fill_rows(level, next_span(sink, k), k, 1, 0, p);
+        advance(sink, k);
+        n -= k;
+    }
 }
 
-// Returns false when the packets end before `count` pixels.
-bool decode_rle(const std::uint8_t* data, std::size_t size, std::uint64_t count, pixel_sink& sink)
+// Converts n stored pixels; a mirrored row gets each span converted in place,
+// then turned around.
+void put_pixels(pixel_sink& sink, simd_level level, const std::uint8_t* bgr, std::size_t n)
 {
-    constexpr std::size_t pixel_bytes = 3;
+    while (n > 0) {
+        const std::size_t k = std::min(n, room_in_row(sink));
+        pixel16* span = next_span(sink, k);
+        convert_bgr(level, span, bgr, k);
+        if (sink.right_to_left)
+            std::reverse(span, span + k);
+        advance(sink, k);
+        bgr += pixel_bytes * k;
+        n -= k;
+    }
+}
+
+// Returns false when the packets end before `count` pixels. Every packet is
+// checked whole before any of its pixels is written.
+bool decode_rle(const std::uint8_t* data, std::size_t size, std::size_t count, pixel_sink& sink,
+                simd_level level)
+{
     std::size_t pos = 0;
-    std::uint64_t n = 0;
+    std::size_t n = 0;
     while (n < count) {
         if (pos == size)
             return false;
         const std::uint8_t header = data[pos++];
-        std::uint64_t length = (header & 0x7Fu) + 1;
-        if (length > count - n)
-            length = count - n; // the picture ends inside this packet
+        // The picture may end inside this packet.
+        const std::size_t length = std::min<std::size_t>((header & 0x7Fu) + 1, count - n);
         if (header & 0x80) {
             if (size - pos < pixel_bytes)
                 return false;
-            const pixel16 p = bgr_to_16(data + pos);
+            put_run(sink, level, bgr_to_16(data + pos), length);
             pos += pixel_bytes;
-            for (std::uint64_t i = 0; i < length; ++i)
-                put_pixel(sink, p);
         } else {
             if ((size - pos) / pixel_bytes < length)
                 return false;
-            for (std::uint64_t i = 0; i < length; ++i, pos += pixel_bytes)
-                put_pixel(sink, bgr_to_16(data + pos));
+            put_pixels(sink, level, data + pos, length);
+            pos += pixel_bytes * length;
         }
         n += length;
     }
@@ -143,10 +190,11 @@ void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite)
     sprite->w = info->w;
     sprite->h = info->h;
     sprite->bpp = 16;
-    const std::uint64_t count = std::uint64_t{info->w} * info->h;
-    pixel_sink sink{sprite->pixels, info->w, info->h, info->hv != 0, info->rl != 0, 0, 0};
+    // At most 65535 * 65535, which fits a 32-bit size_t too.
+    const std::size_t count = std::size_t{info->w} * info->h;
+    pixel_sink sink = make_sink(sprite->pixels, info);
     if (info->type == 2)
-        decode_raw(info->data, count, sink);
-    else if (!decode_rle(info->data, info->data_size, count, sink))
+        put_pixels(sink, best_simd_level(), info->data, count);
+    else if (!decode_rle(info->data, info->data_size, count, sink, best_simd_level()))
         refuse(info, tga_truncated, sprite);
 }
