@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "spans.h"
+#include "kernels.h"
 
 int area_fill_16(sprite_t* dst, pixel16 value, const area_t* area)
 {

@@ -2,13 +2,13 @@
 
 #include <cstddef>
 
-#include "spans.h"
+#include "kernels.h"
 
 // The blend on the fields themselves. With s, d a 5-bit field and k = 8 (6-bit
 // field: k = 4), the 8-bit expansion is k * s, the 8-bit mix is
 // floor(k * ((255 - w) * s + w * d) / 255), and packing keeps that divided by k,
 // floor again. floor(floor(a / 255) / k) = floor(a / (255 * k)), so the packed
-// field is floor(((255 - w) * s + w * d) / 255): spans.h's blend_rows. The
+// field is floor(((255 - w) * s + w * d) / 255): kernels.h's blend_rows. The
 // tests check it against the 8-bit formula for every field pair and weight.
 
 namespace {
@@ -34,14 +34,13 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
     const std::size_t w = area->w, h = area->h;
     const pixel16* from = src->pixels + area->y * std::size_t{src->w} + area->x;
     pixel16* to = dst->pixels + y * std::size_t{dst->w} + x;
-    // copy_forward keeps the pixel-by-pixel order, so an overlapping copy within
-    // one sprite reads back what it has written, exactly as the loop would.
+    // The kernels keep the pixel-by-pixel order, so an overlapping copy within one
+    // sprite reads back what it has written, exactly as the loop would.
     if (w == src->w && w == dst->w) {
         copy_forward(to, from, w * h); // both packed: the rows are one run
         return 0;
     }
-    for (std::size_t j = 0; j < h; ++j)
-        copy_forward(to + j * dst->w, from + j * src->w, w);
+    copy_rows(best_simd_level(), to, dst->w, from, src->w, w, h);
     return 0;
 }
 

@@ -11,7 +11,7 @@
 
 #include "canvas.h"
 #include "plain.h"
-#include "spans.h"
+#include "kernels.h"
 #include "sprite.h"
 #include "tga.h"
 #include "tga_writer.h"
@@ -132,6 +132,31 @@ TEST(copy_kernel, copy_forward_matches_pixel_by_pixel_order_for_every_overlap)
             for (int i = 0; i < n; ++i)
                 slow[to + i] = slow[from + i];
             ASSERT_EQ(fast, slow) << "n=" << n << " shift=" << shift;
+        }
+    }
+}
+
+TEST(copy_kernel, every_level_copies_rows_like_the_plain_loop_also_over_itself)
+{
+    std::mt19937 rng(11);
+    for (simd_level level : levels_here()) {
+        for (int round = 0; round < 300; ++round) {
+            const int w = random_in(rng, 0, 90), h = random_in(rng, 1, 5);
+            const int stride = std::max(1, w + random_in(rng, 0, 9));
+            std::vector<pixel16> fast(std::size_t(stride) * (2 * h + 4)), slow;
+            for (auto& p : fast)
+                p = random_pixel(rng);
+            slow = fast;
+            // Source rows start at row h/2 + 1; the target anywhere from the top of
+            // the buffer to a row and a few pixels past the source's start.
+            const std::size_t from = std::size_t(stride) * (h / 2 + 1) + random_in(rng, 0, stride - w);
+            const std::size_t to = static_cast<std::size_t>(random_in(rng, 0, static_cast<int>(from) + stride + 3));
+            copy_rows(level, fast.data() + to, stride, fast.data() + from, stride, w, h);
+            for (int j = 0; j < h; ++j)
+                for (int i = 0; i < w; ++i)
+                    slow[to + j * stride + i] = slow[from + j * stride + i];
+            ASSERT_EQ(fast, slow) << name_of(level) << " " << w << "x" << h << " stride " << stride
+                                  << " from " << from << " to " << to;
         }
     }
 }
@@ -327,6 +352,30 @@ decode_result run_decoder(const bytes& file, std::size_t count, Decode decode)
     return {message, sprite, target.words};
 }
 
+// The packet expansion at one level, without the decoder's checks and messages:
+// the pixels it writes and whether it ran out of data.
+struct expansion {
+    bool whole;
+    std::vector<pixel16> words;
+};
+
+expansion expand_at(simd_level level, const bytes& file, std::size_t count)
+{
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    const picture_rows rows{target.sprite.pixels, info.w, info.h, info.hv != 0, info.rl != 0};
+    bool whole = true;
+    if (info.type == 2)
+        expand_raw(level, info.data, rows);
+    else
+        whole = expand_rle(level, info.data, info.data_size, rows);
+    EXPECT_TRUE(target.fences_intact());
+    return {whole, target.words};
+}
+
+// The public decoder against the plain one, then the expansion at every level
+// (when the header passes the checks) against the plain decoder's pixels.
 void expect_same_decoding(const bytes& file, std::size_t count, const std::string& what)
 {
     const decode_result fast = run_decoder(file, count, tga24_to_sprite16);
@@ -336,6 +385,15 @@ void expect_same_decoding(const bytes& file, std::size_t count, const std::strin
     EXPECT_EQ(fast.sprite.h, slow.sprite.h) << what;
     EXPECT_EQ(fast.sprite.bpp, slow.sprite.bpp) << what;
     ASSERT_EQ(fast.words, slow.words) << what;
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    if (tga24_check(&info) != tga_ok)
+        return;
+    for (simd_level level : levels_here()) {
+        const expansion e = expand_at(level, file, count);
+        EXPECT_EQ(e.whole, slow.message.empty()) << what << " " << name_of(level);
+        ASSERT_EQ(e.words, slow.words) << what << " " << name_of(level);
+    }
 }
 
 // Stored pixels, as BGR bytes; neighbours repeat often enough to make runs.
