@@ -63,6 +63,7 @@ void fill_short_sse2(pixel16* to, std::size_t n, __m128i v)
         _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n - 4), v);
     } else if (n > 0) {
+        // 0, n / 2 and n - 1 cover every pixel of one, two or three.
         const auto p = static_cast<pixel16>(_mm_cvtsi128_si32(v));
         to[0] = p;
         to[n / 2] = p;
@@ -95,9 +96,24 @@ __attribute__((target("avx2"))) void fill_span_avx2(pixel16* to, std::size_t n, 
         fill_short_sse2(to, n, _mm256_castsi256_si128(v));
         return;
     }
+    // Up to 128 pixels (a run packet's most) in stores from both ends, no loop.
     if (n <= 32) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), v);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16), v);
+        return;
+    }
+    if (n <= 64) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 32), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16), v);
+        return;
+    }
+    if (n <= 128) {
+        for (std::size_t k = 0; k < 64; k += 16) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + k), v);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 64 + k), v);
+        }
         return;
     }
     std::size_t i = pixels_to_alignment(to, 32);
