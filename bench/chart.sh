@@ -7,4 +7,6 @@ here=$(dirname "$0")
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 python3 "$here/report.py" "$1" --chart "$data" >/dev/null
-gnuplot -e "dir='$data'; out='$2'" "$here/chart.gp"
+rows() { echo $(($(wc -l < "$data/$1") - 1)); }
+gnuplot -e "dir='$data'; out='$2'; decode_rows=$(rows decode.dat); draw_rows=$(rows draw.dat)" \
+  "$here/chart.gp"
