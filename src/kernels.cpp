@@ -666,17 +666,27 @@ __attribute__((target("ssse3"), flatten)) bool expand_rle_ssse3(const std::uint8
 
 } // namespace
 
+#if VELMORA_X86_SIMD
+namespace {
+
+// __builtin_cpu_supports also checks that the system saves the AVX registers.
+simd_level detect_simd_level()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return simd_level::avx2;
+    if (__builtin_cpu_supports("ssse3"))
+        return simd_level::ssse3;
+    return simd_level::sse2;
+}
+
+} // namespace
+#endif
+
 simd_level best_simd_level()
 {
 #if VELMORA_X86_SIMD
-    static const simd_level best = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2"))
-            return simd_level::avx2;
-        if (__builtin_cpu_supports("ssse3"))
-            return simd_level::ssse3;
-        return simd_level::sse2;
-    }();
+    static const simd_level best = detect_simd_level();
     return best;
 #else
     return simd_level::portable;
