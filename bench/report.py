@@ -39,7 +39,25 @@ def medians(path):
     # A run without --benchmark_report_aggregates_only: take the medians here.
     for (group, contender), values in samples.items():
         rates.setdefault(group, OrderedDict()).setdefault(contender, statistics.median(values))
-    return rates, shares
+    # Random interleaving shuffles the file: tables follow a fixed order instead.
+    ordered = OrderedDict()
+    for group in sorted(rates, key=group_order):
+        ordered[group] = OrderedDict(sorted(rates[group].items(), key=lambda item: contender_order(item[0])))
+    return ordered, shares
+
+
+ORDER = ["copy", "fill", "blend", "decode", "raw", "rle", "photo", "flat", "256", "2048", "bottom_up",
+         "top_down", "sprite_blit_16", "sprite_area_blit_16"]
+CONTENDERS = ["velmora", "plain", "stb_image", "sdl_image", "sdl_blitsurface", "sdl_fillrect", "sdl_alpha_77",
+              "sdl_alpha_128", "memcpy_input", "memset_output", "memcpy_rows", "memset_rows"]
+
+
+def group_order(group):
+    return [ORDER.index(part) if part in ORDER else len(ORDER) for part in group.split("/")]
+
+
+def contender_order(contender):
+    return CONTENDERS.index(contender) if contender in CONTENDERS else len(CONTENDERS)
 
 
 def ratio(a, b):
@@ -56,6 +74,20 @@ def fmt_rate(r):
     return "–" if r is None else "{:,.0f}".format(r)
 
 
+def tiny_input(group):
+    """Flat run-length data is a few kilobytes: copying it is no floor for a decoder."""
+    return group.startswith("decode/rle/flat/")
+
+
+def rates_table(rates):
+    """Every contender's median rate, MP/s, one row per case."""
+    lines = ["| case | contender: MP/s |", "|---|---|"]
+    for group, r in rates.items():
+        lines.append("| %s | %s |" % (group.replace("/", " "),
+                                       ", ".join("%s %s" % (c, fmt_rate(v)) for c, v in r.items())))
+    return "\n".join(lines)
+
+
 def decode_table(rates):
     head = ("| case | velmora MP/s | × plain | × stb_image | × SDL_image | × faster peer "
             "| of memcpy input | of memset output |\n|---|---:|---:|---:|---:|---:|---:|---:|")
@@ -68,7 +100,8 @@ def decode_table(rates):
         lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
             group[len("decode/"):].replace("/", " "), fmt_rate(v), fmt_ratio(ratio(v, r.get("plain"))),
             fmt_ratio(ratio(v, r.get("stb_image"))), fmt_ratio(ratio(v, r.get("sdl_image"))),
-            fmt_ratio(ratio(v, peer)), "%.2f" % ratio(v, r.get("memcpy_input")),
+            fmt_ratio(ratio(v, peer)),
+            "–" if tiny_input(group) else "%.2f" % ratio(v, r.get("memcpy_input")),
             "%.2f" % ratio(v, r.get("memset_output"))))
     return "\n".join(lines)
 
@@ -136,10 +169,8 @@ def chart_data(rates, directory):
         for group, r in rates.items():
             if group.startswith("decode/"):
                 label = group[len("decode/"):].replace("/", "\\n").replace("_", "-")
-                # Flat run-length data is a few kilobytes: copying it says nothing
-                # about a decoder's floor and would flatten the whole chart.
-                shown = [c for c in decode_cols if c in r and not (c == "memcpy_input" and "/flat/" in group
-                                                                  and group.startswith("decode/rle/"))]
+                # Bars for copying flat run-length data would flatten the whole chart.
+                shown = [c for c in decode_cols if c in r and not (c == "memcpy_input" and tiny_input(group))]
                 f.write('"%s" %s\n' % (label, " ".join("%.1f" % r[c] if c in shown else "?" for c in decode_cols)))
     draw_cols = ["velmora", "plain", "SDL", "limit"]
     with open(os.path.join(directory, "draw.dat"), "w") as f:
@@ -164,6 +195,8 @@ def main():
     print(decode_table(rates))
     print("\n### Drawing\n")
     print(draw_table(rates, shares))
+    print("\n### Every rate (medians, megapixels per second)\n")
+    print(rates_table(rates))
     if len(sys.argv) == 4:
         chart_data(rates, sys.argv[3])
 
