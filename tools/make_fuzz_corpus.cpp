@@ -45,9 +45,10 @@ tga_layout layout(bool run_length, bool top_down)
 
 bytes with_footer(bytes file)
 {
-    const char signature[] = "TRUEVISION-XFILE.";
+    const std::string signature = "TRUEVISION-XFILE.";
     file.insert(file.end(), 8, 0); // extension and developer area offsets: none
-    file.insert(file.end(), signature, signature + sizeof signature);
+    file.insert(file.end(), signature.begin(), signature.end());
+    file.push_back(0);
     return file;
 }
 
