@@ -37,8 +37,10 @@ int ignore_x_error(Display*, XErrorEvent*)
     // Hand the pipe over as fd 3, without the close-on-exec flag.
     if (display_fd == 3 ? fcntl(3, F_SETFD, 0) < 0 : dup2(display_fd, 3) < 0)
         _exit(126);
+    // -noreset: SDL opens the display, closes it and opens it again; a server
+    // that resets when its last client leaves may refuse that second connection.
     execl(XVFB_EXECUTABLE, "Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten",
-          "tcp", static_cast<char*>(nullptr));
+          "tcp", "-noreset", static_cast<char*>(nullptr));
     _exit(127);
 }
 
