@@ -131,6 +131,8 @@ bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr)
         return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // fwrite's buffer must not be null, even for nothing to write.
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && written;
 }
