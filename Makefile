@@ -10,6 +10,14 @@ DEBS := cmake make g++ clang pkg-config libgtest-dev libsdl1.2-dev
 # The steps of `make test`, in order; each area adds its own.
 TEST_STEPS := test-unit
 
+# -- End to end (tests/e2e, tools/run_headless.sh, tests/consumer) --
+# Xvfb and XTest for the window tests, both SDL 1.2 runtimes (classic and the
+# SDL-2-based one; CTest runs the suite on each), valgrind for the memcheck
+# run, xdotool and ImageMagick for `make run` without a display.
+DEBS += xvfb libx11-dev libxtst-dev libsdl1.2debian libsdl1.2-compat valgrind \
+        xdotool imagemagick
+TEST_STEPS += test-install
+
 .PHONY: deps configure build run test $(TEST_STEPS) samples clean
 
 # Installs only what is missing, so a ready machine never calls apt-get.
@@ -28,8 +36,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Opens the window; without a display, runs in Xvfb and saves $(BUILD)/velmora.png.
 run: build
-	./$(BUILD)/velmora
+	tools/run_headless.sh $(BUILD)
 
 test: $(TEST_STEPS)
 
@@ -42,3 +51,7 @@ samples: build
 
 clean:
 	rm -rf build build-*
+
+# -- End to end: the installed package, used by a program outside the project --
+test-install: build
+	tests/consumer/check_install.sh $(BUILD)
