@@ -31,8 +31,10 @@ function* real(const char* name)
     return reinterpret_cast<function*>(dlsym(RTLD_NEXT, name));
 }
 
+// Loaded now: helpers the viewer starts (a sanitizer's symbolizer) need no counter.
 [[gnu::constructor]] void counter_loaded()
 {
+    unsetenv("LD_PRELOAD");
     note("loaded\n");
 }
 
