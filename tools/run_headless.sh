@@ -40,7 +40,7 @@ fail() {
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 200); do
-  grep -q '^[0-9]*$' "$work/display" 2>/dev/null && [ "$(wc -l <"$work/display")" -ge 1 ] && break
+  [ "$(wc -l <"$work/display")" -ge 1 ] && break
   kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   sleep 0.05
 done
@@ -62,7 +62,7 @@ for _ in $(seq 600); do
   sleep 0.05
 done
 cat "$work/stdout"
-: >"$work/stdout"
+shown=$(wc -c <"$work/stdout")
 
 window=
 if viewer_running; then
@@ -73,11 +73,17 @@ if viewer_running; then
   done
 fi
 
-if [ -n "$window" ]; then
-  sleep 0.3
+if viewer_running; then
+  [ -n "$window" ] || fail "the viewer runs but shows no window named velmora"
+  sleep 0.5
   import -window "$window" "$build/velmora.png"
   echo "saved the window as $build/velmora.png"
   xdotool mousemove --window "$window" 256 256 windowfocus "$window" keydown Escape keyup Escape
+  for _ in $(seq 200); do
+    viewer_running || break
+    sleep 0.05
+  done
+  viewer_running && fail "the viewer did not end when Escape was released"
 fi
 
 set +e
@@ -85,6 +91,6 @@ wait "$viewer_pid"
 status=$?
 set -e
 viewer_pid=
-cat "$work/stdout"
+tail -c +"$((shown + 1))" "$work/stdout"
 echo "velmora exited with status $status"
 exit "$status"

@@ -209,7 +209,6 @@ viewer_options options_for(const session& s)
     return ::testing::AssertionSuccess();
 }
 
-
 // Releases Escape the way a user does: the window focused, the key pressed first.
 void press_and_release_escape(session* s)
 {
