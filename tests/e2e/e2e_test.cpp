@@ -93,10 +93,12 @@ TEST_F(grid, four_variants_tile_the_window_exactly)
 {
     show_then_quit(&s, four_variants());
     // The six lines per file, spelled out once rather than derived.
-    EXPECT_EQ(read_file(s.viewer.out_path), "tga/sample_0.tga\nw: 256\nh: 256\nhv: 0\nbpp: 24\ntype: 2\n"
-                                            "tga/sample_1.tga\nw: 256\nh: 256\nhv: 1\nbpp: 24\ntype: 2\n"
-                                            "tga/sample_2.tga\nw: 256\nh: 256\nhv: 0\nbpp: 24\ntype: 10\n"
-                                            "tga/sample_3.tga\nw: 256\nh: 256\nhv: 1\nbpp: 24\ntype: 10\n");
+    const std::string six_lines_each =
+        "tga/sample_0.tga\nw: 256\nh: 256\nhv: 0\nbpp: 24\ntype: 2\n"
+        "tga/sample_1.tga\nw: 256\nh: 256\nhv: 1\nbpp: 24\ntype: 2\n"
+        "tga/sample_2.tga\nw: 256\nh: 256\nhv: 0\nbpp: 24\ntype: 10\n"
+        "tga/sample_3.tga\nw: 256\nh: 256\nhv: 1\nbpp: 24\ntype: 10\n";
+    EXPECT_EQ(read_file(s.viewer.out_path), six_lines_each);
 }
 
 TEST_F(grid, smaller_picture_refused_picture_and_overlap_right_to_left)

@@ -45,7 +45,8 @@ extern "C" {
 void SDL_UpdateRect(SDL_Surface* screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h)
 {
     note("frame\n");
-    static auto* const next = real<void(SDL_Surface*, Sint32, Sint32, Uint32, Uint32)>("SDL_UpdateRect");
+    using update_rect = void(SDL_Surface*, Sint32, Sint32, Uint32, Uint32);
+    static auto* const next = real<update_rect>("SDL_UpdateRect");
     next(screen, x, y, w, h);
 }
 

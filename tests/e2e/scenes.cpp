@@ -31,7 +31,8 @@ rgb_picture pattern(std::uint16_t w, std::uint16_t h, int seed)
             const long index = static_cast<long>(y) * w + x + 37;
             const long band = index / (6L * w);
             if (band % 5 == 0)
-                p.at(x, y) = {byte(40 * seed + 25), byte(230 - 50 * seed), byte(static_cast<int>(band) * 9)};
+                p.at(x, y) = {byte(40 * seed + 25), byte(230 - 50 * seed),
+                              byte(static_cast<int>(band) * 9)};
             else
                 p.at(x, y) = {byte(x * 3 + y + seed * 64), byte(y * 5 - x + seed * 16),
                               byte(x ^ (y * 7) ^ (seed * 40))};

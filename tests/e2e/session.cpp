@@ -31,8 +31,8 @@ std::string describe_differences(const std::vector<std::uint16_t>& actual,
         if (actual[i] == expected[i])
             continue;
         if (++differing <= 8)
-            text << "  (" << i % window_side << ", " << i / window_side << "): window 0x" << std::hex
-                 << actual[i] << ", expected 0x" << expected[i] << std::dec << "\n";
+            text << "  (" << i % window_side << ", " << i / window_side << "): window 0x"
+                 << std::hex << actual[i] << ", expected 0x" << expected[i] << std::dec << "\n";
     }
     return std::to_string(differing) + " pixels differ, first ones:\n" + text.str();
 }
