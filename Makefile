@@ -14,6 +14,14 @@ TEST_STEPS := test-unit
 DEBS += clang libclang-rt-14-dev clang-tidy cppcheck
 TEST_STEPS += test-sanitize fuzz-smoke lint
 
+# -- End to end (tests/e2e, tools/run_headless.sh, tests/consumer) --
+# Xvfb and XTest for the window tests, both SDL 1.2 runtimes (classic and the
+# SDL-2-based one; CTest runs the suite on each), valgrind for the memcheck
+# run, xdotool and ImageMagick for `make run` without a display.
+DEBS += xvfb libx11-dev libxtst-dev libsdl1.2debian libsdl1.2-compat valgrind \
+        xdotool imagemagick
+TEST_STEPS += test-install
+
 .PHONY: deps configure build run test $(TEST_STEPS) samples clean
 
 # Installs only what is missing, so a ready machine never calls apt-get.
@@ -32,8 +40,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Opens the window; without a display, runs in Xvfb and saves $(BUILD)/velmora.png.
 run: build
-	./$(BUILD)/velmora
+	tools/run_headless.sh $(BUILD)
 
 test: $(TEST_STEPS)
 
@@ -100,3 +109,7 @@ lint: build
 	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' src/*.cpp
 	cppcheck --std=c++17 --language=c++ --enable=warning,style,performance,portability \
 	  --error-exitcode=1 --inline-suppr --quiet --suppress=missingIncludeSystem -I src src/
+
+# -- End to end: the installed package, used by a program outside the project --
+test-install: build
+	tests/consumer/check_install.sh $(BUILD)
