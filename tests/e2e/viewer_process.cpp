@@ -30,7 +30,7 @@ std::vector<std::string> viewer_environment(const viewer_options& options,
 {
     static const char* const chosen_here[] = {
         "DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "LD_LIBRARY_PATH=",
-        "LD_PRELOAD=", "VELMORA_E2E_PRESENTS=", "ASAN_OPTIONS=", "LSAN_OPTIONS=",
+        "LD_PRELOAD=", "VELMORA_PRESENTS=", "ASAN_OPTIONS=", "LSAN_OPTIONS=",
     };
     std::vector<std::string> env;
     std::string asan_options, lsan_options;
@@ -56,7 +56,7 @@ std::vector<std::string> viewer_environment(const viewer_options& options,
         env.push_back(std::string("LD_LIBRARY_PATH=") + SDL12_COMPAT_DIR);
     if (options.count_presents) {
         env.push_back(std::string("LD_PRELOAD=") + PRESENT_COUNTER_MODULE);
-        env.push_back("VELMORA_E2E_PRESENTS=" + presents_path);
+        env.push_back("VELMORA_PRESENTS=" + presents_path);
         // A sanitizer build insists on coming first; the counter only wraps calls.
         asan_options += (asan_options.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
     }

@@ -1,7 +1,7 @@
-// Preloaded into the viewer by the end-to-end tests to see whether it ever
-// presents a frame. SDL 1.2 puts a software surface on screen only through
+// Preloaded into the viewer by the end-to-end and allocation tests to see
+// whether it ever presents a frame. SDL 1.2 puts a software surface on screen only through
 // SDL_UpdateRect, SDL_UpdateRects or SDL_Flip, so each call is noted in the file
-// named by VELMORA_E2E_PRESENTS ("frame"), then passed on to the real library.
+// named by VELMORA_PRESENTS ("frame"), then passed on to the real library.
 // The "loaded" line proves the counter was in the process: a run that notes no
 // frame at all has then really presented none, whatever the timing.
 #include <SDL.h>
@@ -14,7 +14,7 @@ namespace {
 
 void note(const char* line)
 {
-    const char* path = std::getenv("VELMORA_E2E_PRESENTS");
+    const char* path = std::getenv("VELMORA_PRESENTS");
     if (path == nullptr)
         return;
     std::FILE* file = std::fopen(path, "a");
