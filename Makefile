@@ -10,6 +10,18 @@ DEBS := cmake make g++ clang pkg-config libgtest-dev libsdl1.2-dev
 # The steps of `make test`, in order; each area adds its own.
 TEST_STEPS := test-unit
 
+# -- Hostile input (sanitizers, fuzzing, static analysis): see the block at the end.
+DEBS += clang libclang-rt-14-dev clang-tidy cppcheck
+TEST_STEPS += test-sanitize fuzz-smoke lint
+
+# -- End to end (tests/e2e, tools/run_headless.sh, tests/consumer) --
+# Xvfb and XTest for the window tests, both SDL 1.2 runtimes (classic and the
+# SDL-2-based one; CTest runs the suite on each), valgrind for the memcheck
+# run, xdotool and ImageMagick for `make run` without a display.
+DEBS += xvfb libx11-dev libxtst-dev libsdl1.2debian libsdl1.2-compat valgrind \
+        xdotool imagemagick
+TEST_STEPS += test-install
+
 # -- Speed (benchmarks, instruction counts, the viewer's costs): see the block at the end.
 DEBS += libbenchmark-dev libstb-dev libsdl-image1.2-dev
 TEST_STEPS += bench-smoke
@@ -32,8 +44,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Opens the window; without a display, runs in Xvfb and saves $(BUILD)/velmora.png.
 run: build
-	./$(BUILD)/velmora
+	tools/run_headless.sh $(BUILD)
 
 test: $(TEST_STEPS)
 
@@ -46,6 +59,64 @@ samples: build
 
 clean:
 	rm -rf build build-*
+
+# -- Hostile input: every test under ASan and UBSan, the fuzz targets, lint.
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 60
+FUZZ_TARGETS := tga draw
+# Leak reports from libraries we do not own are named and explained in tests/lsan.supp.
+SANITIZER_ENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:check_initialization_order=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+
+.PHONY: test-sanitize fuzz-build fuzz fuzz-smoke fuzz-run lint
+
+test-sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) -DVELMORA_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target tga_fuzz draw_fuzz make_fuzz_corpus
+	$(FUZZ_BUILD)/fuzz/make_fuzz_corpus $(FUZZ_BUILD)/seeds
+
+# A bounded run of each target, for `make test`.
+fuzz-smoke: fuzz-build
+	@$(MAKE) --no-print-directory fuzz-run FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
+
+# A longer local run: make fuzz FUZZ_SECONDS=1200. The corpus grows in $(FUZZ_BUILD)/corpus.
+fuzz: fuzz-build
+	@$(MAKE) --no-print-directory fuzz-run
+
+# The targets run side by side, one core each; any finding fails the step and
+# leaves its input in $(FUZZ_BUILD)/findings/.
+fuzz-run:
+	@mkdir -p $(FUZZ_BUILD)/findings $(addprefix $(FUZZ_BUILD)/corpus/,$(FUZZ_TARGETS))
+	@pids=""; for t in $(FUZZ_TARGETS); do \
+	  dict=""; [ -f fuzz/$$t.dict ] && dict="-dict=fuzz/$$t.dict"; \
+	  $(FUZZ_BUILD)/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -close_fd_mask=1 -print_final_stats=1 $$dict \
+	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/seeds/$$t >$(FUZZ_BUILD)/$$t.log 2>&1 & \
+	  pids="$$pids $$!"; done; \
+	failed=0; for p in $$pids; do wait $$p || failed=1; done; \
+	for t in $(FUZZ_TARGETS); do \
+	  echo "$$t: $$(grep -E '^stat::number_of_executed_units' $(FUZZ_BUILD)/$$t.log)"; done; \
+	if [ $$failed != 0 ]; then tail -n 60 $(addprefix $(FUZZ_BUILD)/,$(addsuffix .log,$(FUZZ_TARGETS))); \
+	  echo "fuzzing found a fault: see $(FUZZ_BUILD)/findings/"; exit 1; fi
+
+# clang-tidy with the main build's compile commands, then cppcheck; any finding fails.
+lint: build
+	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' src/*.cpp
+	cppcheck --std=c++17 --language=c++ --enable=warning,style,performance,portability \
+	  --error-exitcode=1 --inline-suppr --quiet --suppress=missingIncludeSystem -I src src/
+
+# -- End to end: the installed package, used by a program outside the project --
+test-install: build
+	tests/consumer/check_install.sh $(BUILD)
 
 # -- Speed: velmora against the plain loops, stb_image, SDL_image, SDL 1.2 and
 # memcpy/memset, built as users build it (-O2, no -march) in its own directory.

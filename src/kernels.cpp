@@ -329,7 +329,8 @@ void convert_bgr_at(pixel16* to, const std::uint8_t* bgr, std::size_t n)
 // On the 5- and 6-bit fields: c = ((255 - weight) * s + weight * d) / 255
 pixel16 blend_pixel(pixel16 s, pixel16 d, unsigned weight)
 {
-    const unsigned keep = weight, take = 255 - weight;
+    const unsigned keep = weight;
+    const unsigned take = 255 - weight;
     const unsigned r = (take * (s >> 11) + keep * (d >> 11)) / 255;
     const unsigned g = (take * (s >> 5 & 0x3F) + keep * (d >> 5 & 0x3F)) / 255;
     const unsigned b = (take * (s & 0x1F) + keep * (d & 0x1F)) / 255;
@@ -347,7 +348,8 @@ void blend_span_portable(pixel16* to, const pixel16* from, std::size_t n, unsign
 // the division is div255_by_multiply.
 __m128i blend8_sse2(__m128i s, __m128i d, __m128i take, __m128i keep)
 {
-    const __m128i m5 = _mm_set1_epi16(0x1F), m6 = _mm_set1_epi16(0x3F);
+    const __m128i m5 = _mm_set1_epi16(0x1F);
+    const __m128i m6 = _mm_set1_epi16(0x3F);
     const __m128i magic = _mm_set1_epi16(static_cast<short>(0x8081));
     const __m128i yr = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(s, 11), take),
                                      _mm_mullo_epi16(_mm_srli_epi16(d, 11), keep));
@@ -379,7 +381,8 @@ void blend_span_sse2(pixel16* to, const pixel16* from, std::size_t n, unsigned w
 __attribute__((target("avx2"))) __m256i blend16_avx2(__m256i s, __m256i d, __m256i take,
                                                      __m256i keep)
 {
-    const __m256i m5 = _mm256_set1_epi16(0x1F), m6 = _mm256_set1_epi16(0x3F);
+    const __m256i m5 = _mm256_set1_epi16(0x1F);
+    const __m256i m6 = _mm256_set1_epi16(0x3F);
     const __m256i magic = _mm256_set1_epi16(static_cast<short>(0x8081));
     const __m256i yr = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(s, 11), take),
                                         _mm256_mullo_epi16(_mm256_srli_epi16(d, 11), keep));
@@ -537,7 +540,8 @@ void put_packet_part(pixel16* to, const std::uint8_t* packet, std::size_t first,
 template <simd_level L>
 std::size_t expand_plain_packets(const std::uint8_t* data, std::size_t size, pixel_sink& sink)
 {
-    const std::size_t w = sink.rows.w, h = sink.rows.h;
+    const std::size_t w = sink.rows.w;
+    const std::size_t h = sink.rows.h;
     if (size < largest_packet || sink.rows.right_to_left || sink.row == h)
         return 0;
     const std::uint8_t* p = data;

@@ -31,16 +31,19 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
 {
     if (is_empty(area->w, area->h))
         return 0;
-    const std::size_t w = area->w, h = area->h;
-    const pixel16* from = src->pixels + area->y * std::size_t{src->w} + area->x;
-    pixel16* to = dst->pixels + y * std::size_t{dst->w} + x;
+    const std::size_t w = area->w;
+    const std::size_t h = area->h;
+    const std::size_t src_stride = src->w;
+    const std::size_t dst_stride = dst->w;
+    const pixel16* from = src->pixels + area->y * src_stride + area->x;
+    pixel16* to = dst->pixels + y * dst_stride + x;
     // The kernels keep the pixel-by-pixel order, so an overlapping copy within one
     // sprite reads back what it has written, exactly as the loop would.
-    if (w == src->w && w == dst->w) {
+    if (w == src_stride && w == dst_stride) {
         copy_forward(to, from, w * h); // both packed: the rows are one run
         return 0;
     }
-    copy_rows(best_simd_level(), to, dst->w, from, src->w, w, h);
+    copy_rows(best_simd_level(), to, dst_stride, from, src_stride, w, h);
     return 0;
 }
 

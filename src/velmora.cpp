@@ -73,20 +73,6 @@ std::uint16_t smaller(std::uint16_t a, int b)
     return static_cast<std::uint16_t>(a < b ? a : b);
 }
 
-// The drawing library does not clip, so the viewer does: whatever reaches past
-// the screen sprite's right or bottom edge is left out.
-void place_clipped(sprite_t* screen_sprite, const sprite_t* picture, position at)
-{
-    if (at.x >= screen_sprite->w || at.y >= screen_sprite->h)
-        return;
-    const area_t visible{0, 0, smaller(picture->w, screen_sprite->w - at.x),
-                         smaller(picture->h, screen_sprite->h - at.y)};
-    if (visible.w == picture->w && visible.h == picture->h)
-        sprite_blit_16(screen_sprite, picture, at.x, at.y);
-    else
-        sprite_area_blit_16(screen_sprite, picture, &visible, at.x, at.y);
-}
-
 // Returns -1 only when the pixel memory cannot be had.
 int decode_and_place(const tga_info_t* info, sprite_t* screen_sprite, position at)
 {
@@ -104,7 +90,7 @@ int decode_and_place(const tga_info_t* info, sprite_t* screen_sprite, position a
         }
     }
     tga24_to_sprite16(info, &picture);
-    place_clipped(screen_sprite, &picture, at);
+    place_clipped(screen_sprite, &picture, at.x, at.y);
     std::free(picture.pixels);
     return 0;
 }
@@ -170,6 +156,21 @@ int sc_open(std::FILE** file, const char* path, struct stat* st)
         return -1;
     }
     return 0;
+}
+
+// The drawing library does not clip, so the viewer does: whatever reaches past
+// the screen sprite's right or bottom edge is left out.
+void place_clipped(sprite_t* screen_sprite, const sprite_t* picture, std::uint16_t x,
+                   std::uint16_t y)
+{
+    if (x >= screen_sprite->w || y >= screen_sprite->h)
+        return;
+    const area_t visible{0, 0, smaller(picture->w, screen_sprite->w - x),
+                         smaller(picture->h, screen_sprite->h - y)};
+    if (visible.w == picture->w && visible.h == picture->h)
+        sprite_blit_16(screen_sprite, picture, x, y);
+    else
+        sprite_area_blit_16(screen_sprite, picture, &visible, x, y);
 }
 
 int load_samples(sprite_t* screen_sprite)

@@ -1,6 +1,7 @@
 // The viewer: a 512 x 512 RGB565 window showing four TGA samples in a 2 x 2 grid.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -23,6 +24,11 @@ int sc_open(std::FILE** file, const char* path, struct stat* st);
 // decoded leaves its quadrant as it was and loading goes on. Returns 0, or -1
 // when a sample cannot be opened or memory runs out; later samples are not tried.
 int load_samples(sprite_t* screen);
+
+// Copies `picture` into `screen_sprite` with its top-left pixel at (x, y), leaving
+// out whatever reaches past the screen sprite's right or bottom edge.
+void place_clipped(sprite_t* screen_sprite, const sprite_t* picture, std::uint16_t x,
+                   std::uint16_t y);
 
 // Presents the whole screen surface once.
 void render();

@@ -1,0 +1,204 @@
+// The drawing operations on random sprites: fills, whole and area copies (also
+// within one sprite, overlapping), and weighted blends, each with rectangles
+// inside their sprites as the library demands. Every sprite sits in a buffer of
+// exactly w * h pixels, so the sanitizers see any write or read past it, and
+// every operation is replayed on a plain model of the documented formula: the
+// destination must come out identical and the source unchanged.
+//
+// Input: two sprite sizes, then operations of a few bytes each until the input
+// runs out. Missing bytes read as 0, so every input is a valid program.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "draw.h"
+#include "sprite.h"
+
+namespace {
+
+constexpr std::size_t max_side = 40;
+
+void require(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "draw_fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+struct byte_reader {
+    const std::uint8_t* data;
+    std::size_t size, pos;
+};
+
+std::uint8_t next_byte(byte_reader& in)
+{
+    return in.pos < in.size ? in.data[in.pos++] : 0;
+}
+
+std::uint16_t next_word(byte_reader& in)
+{
+    const std::uint8_t low = next_byte(in);
+    return static_cast<std::uint16_t>(low | next_byte(in) << 8);
+}
+
+// A value from 0 to `limit`, both included.
+std::uint16_t next_upto(byte_reader& in, std::size_t limit)
+{
+    return static_cast<std::uint16_t>(next_byte(in) % (limit + 1));
+}
+
+struct picture {
+    std::vector<pixel16> pixels; // the library's sprite points here
+    std::vector<pixel16> model;  // the same picture, drawn by the formulas below
+    sprite_t sprite;
+    sprite_t record; // the sprite as made, to see that no operation changes it
+};
+
+void make_picture(picture& p, byte_reader& in)
+{
+    const std::uint16_t w = next_upto(in, max_side);
+    const std::uint16_t h = next_upto(in, max_side);
+    std::uint32_t seed = next_word(in);
+    p.pixels.resize(std::size_t{w} * h);
+    for (pixel16& px : p.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        px = static_cast<pixel16>(seed >> 16);
+    }
+    p.model = p.pixels;
+    p.sprite = sprite_t{w, h, 16, p.pixels.data()};
+    p.record = p.sprite;
+}
+
+// An area that lies inside a w x h sprite (possibly empty).
+area_t area_inside(byte_reader& in, std::size_t w, std::size_t h)
+{
+    area_t a{};
+    a.x = next_upto(in, w);
+    a.y = next_upto(in, h);
+    a.w = next_upto(in, w - a.x);
+    a.h = next_upto(in, h - a.y);
+    return a;
+}
+
+void model_fill(picture& dst, pixel16 value, const area_t& a)
+{
+    for (std::size_t y = a.y; y < std::size_t{a.y} + a.h; ++y)
+        for (std::size_t x = a.x; x < std::size_t{a.x} + a.w; ++x)
+            dst.model[y * dst.sprite.w + x] = value;
+}
+
+// One pixel at a time in row order, reading the model as it is being written:
+// that is what an overlapping copy within one sprite must give.
+void model_copy(picture& dst, const std::vector<pixel16>& src, std::size_t src_w, const area_t& a,
+                std::size_t x, std::size_t y)
+{
+    for (std::size_t j = 0; j < a.h; ++j)
+        for (std::size_t i = 0; i < a.w; ++i)
+            dst.model[(y + j) * dst.sprite.w + x + i] = src[(a.y + j) * src_w + a.x + i];
+}
+
+unsigned blend_channel(unsigned s, unsigned d, unsigned weight)
+{
+    return ((255 - weight) * s + weight * d) / 255;
+}
+
+pixel16 model_blend(pixel16 s, pixel16 d, unsigned weight)
+{
+    const unsigned r = blend_channel((s & 0xF800u) >> 8, (d & 0xF800u) >> 8, weight);
+    const unsigned g = blend_channel((s & 0x07E0u) >> 3, (d & 0x07E0u) >> 3, weight);
+    const unsigned b = blend_channel((s & 0x001Fu) << 3, (d & 0x001Fu) << 3, weight);
+    return static_cast<pixel16>((r & 0xF8u) << 8 | (g & 0xFCu) << 3 | (b & 0xFEu) >> 3);
+}
+
+void model_blit_alpha(picture& dst, const picture& src, std::size_t x, std::size_t y, unsigned weight)
+{
+    for (std::size_t j = 0; j < src.sprite.h; ++j) {
+        for (std::size_t i = 0; i < src.sprite.w; ++i) {
+            pixel16& d = dst.model[(y + j) * dst.sprite.w + x + i];
+            d = model_blend(src.model[j * src.sprite.w + i], d, weight);
+        }
+    }
+}
+
+bool same_record(const picture& p)
+{
+    return p.sprite.w == p.record.w && p.sprite.h == p.record.h && p.sprite.bpp == p.record.bpp &&
+           p.sprite.pixels == p.record.pixels;
+}
+
+bool fits(const sprite_t& inner, const sprite_t& outer)
+{
+    return inner.w <= outer.w && inner.h <= outer.h;
+}
+
+void run_operation(picture& dst, picture& src, byte_reader& in)
+{
+    const sprite_t& d = dst.sprite;
+    const sprite_t& s = src.sprite;
+    switch (next_byte(in) % 5) {
+    case 0: {
+        const pixel16 value = next_word(in);
+        const area_t a = area_inside(in, d.w, d.h);
+        require(area_fill_16(&dst.sprite, value, &a) == 0, "area_fill_16 result");
+        model_fill(dst, value, a);
+        break;
+    }
+    case 1: {
+        if (!fits(s, d))
+            break;
+        const std::uint16_t x = next_upto(in, d.w - s.w);
+        const std::uint16_t y = next_upto(in, d.h - s.h);
+        require(sprite_blit_16(&dst.sprite, &src.sprite, x, y) == 0, "sprite_blit_16 result");
+        model_copy(dst, src.model, s.w, area_t{0, 0, s.w, s.h}, x, y);
+        break;
+    }
+    case 2: {
+        const area_t a = area_inside(in, s.w, s.h);
+        if (a.w > d.w || a.h > d.h)
+            break;
+        const std::uint16_t x = next_upto(in, d.w - a.w);
+        const std::uint16_t y = next_upto(in, d.h - a.h);
+        require(sprite_area_blit_16(&dst.sprite, &src.sprite, &a, x, y) == 0, "sprite_area_blit_16 result");
+        model_copy(dst, src.model, s.w, a, x, y);
+        break;
+    }
+    case 3: { // within one sprite: the rectangles may overlap
+        const area_t a = area_inside(in, d.w, d.h);
+        const std::uint16_t x = next_upto(in, d.w - a.w);
+        const std::uint16_t y = next_upto(in, d.h - a.h);
+        require(sprite_area_blit_16(&dst.sprite, &dst.sprite, &a, x, y) == 0, "sprite_area_blit_16 result");
+        model_copy(dst, dst.model, d.w, a, x, y);
+        break;
+    }
+    default: {
+        if (!fits(s, d))
+            break;
+        const std::uint16_t x = next_upto(in, d.w - s.w);
+        const std::uint16_t y = next_upto(in, d.h - s.h);
+        const std::uint8_t weight = next_byte(in);
+        require(sprite_blit_alpha_16(&dst.sprite, &src.sprite, x, y, weight) == 0,
+                "sprite_blit_alpha_16 result");
+        model_blit_alpha(dst, src, x, y, weight);
+        break;
+    }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    byte_reader in{data, size, 0};
+    picture dst, src;
+    make_picture(dst, in);
+    make_picture(src, in);
+    while (in.pos < in.size) {
+        run_operation(dst, src, in);
+        require(dst.pixels == dst.model, "destination differs from the formula");
+        require(src.pixels == src.model, "the source was written");
+        require(same_record(dst) && same_record(src), "a sprite record was changed");
+    }
+    return 0;
+}

@@ -1,0 +1,511 @@
+// Hand-made broken, odd and hostile TGA files, each with the outcome it must
+// have, run twice: through the library (header, check, decoder) and through the
+// viewer's loading phase as sample 1 between three good samples.
+//
+// Each run watches for
+//   - reads past the end of the file: the library reads it from the very end of
+//     a page whose successor is unmapped, so any over-read faults in every build;
+//   - writes outside the picture: canary fences around the pixel buffer and the
+//     screen, and the sanitizer build;
+//   - pixels never written: every buffer the viewer allocates is filled with a
+//     canary word first, and the screen must equal the expected one exactly;
+//   - huge allocations: every malloc of the loading phase is measured.
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sample_folder.h"
+#include "sprite.h"
+#include "tga.h"
+
+// The loading phase's allocations pass through here: the test executable is
+// linked with --wrap=malloc, which reaches only code linked into it statically.
+namespace malloc_watch {
+bool watching = false;
+std::size_t largest = 0;
+constexpr std::uint8_t canary_bytes[2] = {0xAD, 0xDE}; // 0xDEAD as a native word
+} // namespace malloc_watch
+
+extern "C" void* __real_malloc(std::size_t size);
+
+extern "C" void* __wrap_malloc(std::size_t size)
+{
+    void* memory = __real_malloc(size);
+    if (malloc_watch::watching && memory != nullptr) {
+        malloc_watch::largest = std::max(malloc_watch::largest, size);
+        auto* bytes = static_cast<std::uint8_t*>(memory);
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = malloc_watch::canary_bytes[i % 2];
+    }
+    return memory;
+}
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+constexpr pixel16 canary = 0xDEAD;
+static_assert(canvas::canary == canary, "one canary word for buffers and fences");
+
+// Nothing a file this small may describe needs more than this.
+constexpr std::size_t allocation_limit = 1 << 20;
+
+enum class outcome {
+    too_short, // fewer bytes than a header: tga_info refuses
+    refused,   // the decoder prints its line and leaves the empty sprite
+    shown,     // the picture decodes, with no line printed
+};
+
+struct malformed_case {
+    std::string name;
+    bytes file;
+    outcome expected;
+    std::string message; // the line the decoder prints, for refused files
+    rgb_picture picture; // what must appear, for shown files
+};
+
+void PrintTo(const malformed_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+// ---- Building the files ----
+
+rgb_picture noise(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
+{
+    rgb_picture p = make_picture(w, h);
+    for (rgb& c : p.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
+             static_cast<std::uint8_t>(seed >> 8)};
+    }
+    return p;
+}
+
+tga_layout layout(bool run_length, bool top_down)
+{
+    tga_layout l;
+    l.run_length = run_length;
+    l.top_down = top_down;
+    return l;
+}
+
+bytes raw_file(const rgb_picture& p, bool top_down = false)
+{
+    return tga_encode(p, layout(false, top_down));
+}
+
+bytes rle_file(const rgb_picture& p, bool top_down = false)
+{
+    return tga_encode(p, layout(true, top_down));
+}
+
+bytes operator+(bytes a, const bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+bytes first(const bytes& b, std::size_t n)
+{
+    return {b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+bytes bgr(rgb c)
+{
+    return {c.b, c.g, c.r};
+}
+
+// The same header with its descriptor byte ORed with `bits`.
+bytes with_descriptor_bits(bytes file, std::uint8_t bits)
+{
+    file[17] = static_cast<std::uint8_t>(file[17] | bits);
+    return file;
+}
+
+bytes tga2_footer()
+{
+    // Extension and developer area offsets (none), then the signature and a NUL.
+    const std::string signature = "TRUEVISION-XFILE.";
+    bytes footer(8 + signature.size() + 1, 0);
+    std::copy(signature.begin(), signature.end(), footer.begin() + 8);
+    return footer;
+}
+
+std::string unsupported(int type, int bpp)
+{
+    return "tga24_to_sprite16: unsuppoted TGA format [" + std::to_string(type) + "/" +
+           std::to_string(bpp) + "bpp]\n";
+}
+
+std::string truncated(int w, int h)
+{
+    return "tga24_to_sprite16: truncated TGA data [" + std::to_string(w) + "x" + std::to_string(h) +
+           "]\n";
+}
+
+malformed_case short_file(const char* name, bytes file)
+{
+    return {name, std::move(file), outcome::too_short, "", {}};
+}
+
+malformed_case refused(const char* name, bytes file, std::string message)
+{
+    return {name, std::move(file), outcome::refused, std::move(message), {}};
+}
+
+malformed_case shown(const char* name, bytes file, rgb_picture picture)
+{
+    return {name, std::move(file), outcome::shown, "", std::move(picture)};
+}
+
+// A header of `type`/`bpp` for a 4 x 4 picture followed by `data_bytes` of filler.
+bytes refused_variant(std::uint8_t type, std::uint8_t bpp, std::size_t data_bytes)
+{
+    return tga_header(type, 4, 4, bpp, 0) + bytes(data_bytes, 0x3C);
+}
+
+std::vector<malformed_case> short_and_header_only()
+{
+    const bytes good = raw_file(noise(4, 4, 1));
+    return {
+        short_file("empty_file", {}),
+        short_file("one_byte", {0}),
+        short_file("seventeen_bytes", first(good, 17)),
+        refused("header_only_raw", first(good, 18), truncated(4, 4)),
+        refused("header_only_rle", first(rle_file(noise(4, 4, 1)), 18), truncated(4, 4)),
+        shown("header_only_zero_size", tga_header(2, 0, 0, 24, 0), make_picture(0, 0)),
+    };
+}
+
+std::vector<malformed_case> id_and_colour_map()
+{
+    const rgb_picture p = noise(5, 3, 2);
+    tga_layout long_id = layout(true, false);
+    long_id.id_length = 255;
+    tga_layout full_map = layout(false, true);
+    full_map.colour_map_length = 65535;
+    full_map.colour_map_entry_bits = 32;
+    std::vector<malformed_case> cases = {
+        refused("id_past_end_raw", tga_header(2, 4, 4, 24, 0, 200) + bytes(50, 1), truncated(4, 4)),
+        refused("id_past_end_rle", tga_header(10, 4, 4, 24, 0, 255) + bytes(40, 0x81), truncated(4, 4)),
+        refused("id_fills_the_file", tga_header(2, 1, 1, 24, 0, 10) + bytes(10, 9), truncated(1, 1)),
+        shown("id_255_then_picture", tga_encode(p, long_id), p),
+        refused("colour_map_past_end", tga_header(2, 4, 4, 24, 0, 0, 1, 1000, 24) + bytes(60, 7),
+                truncated(4, 4)),
+        refused("colour_map_huge_claim", tga_header(10, 2, 2, 24, 0, 3, 1, 65535, 32) + bytes(500, 0xFF),
+                truncated(2, 2)),
+        shown("colour_map_huge_and_present", tga_encode(p, full_map), p),
+        // A colour map in a type-0 file's fields is no colour map: nothing is skipped.
+        shown("colour_map_fields_without_map_type", tga_header(2, 5, 3, 24, 0, 0, 0, 40, 24) +
+                                                        stored_pixels(p, layout(false, false)),
+              p),
+    };
+    // Odd entry sizes take whole bytes each: 15 bits 2 bytes, 1 bit 1 byte,
+    // 0 bits none, 255 bits 32 bytes.
+    const std::pair<const char*, std::uint8_t> odd_sizes[] = {
+        {"colour_map_15_bit_entries", 15},
+        {"colour_map_1_bit_entries", 1},
+        {"colour_map_0_bit_entries", 0},
+        {"colour_map_255_bit_entries", 255},
+    };
+    for (const auto& [name, bits] : odd_sizes) {
+        tga_layout l = layout(true, true);
+        l.id_length = 3;
+        l.colour_map_length = 7;
+        l.colour_map_entry_bits = bits;
+        cases.push_back(shown(name, tga_encode(p, l), p));
+    }
+    return cases;
+}
+
+std::vector<malformed_case> refused_variants()
+{
+    struct variant {
+        const char* name;
+        std::uint8_t type, bpp;
+        std::size_t data_bytes;
+    };
+    const variant variants[] = {
+        {"type_0_no_image", 0, 0, 0},
+        {"type_1_colour_mapped", 1, 8, 16},
+        {"type_3_grey", 3, 8, 16},
+        {"type_9_colour_mapped_rle", 9, 8, 8},
+        {"type_11_grey_rle", 11, 8, 8},
+        {"raw_32_bit", 2, 32, 64},
+        {"rle_32_bit", 10, 32, 10},
+        {"raw_16_bit", 2, 16, 32},
+        {"raw_15_bit", 2, 15, 32},
+        {"raw_8_bit", 2, 8, 16},
+        {"rle_16_bit", 10, 16, 6},
+        {"unknown_type_4", 4, 24, 48},
+        {"unknown_type_128", 128, 24, 48},
+        {"unknown_type_255", 255, 24, 48},
+        {"depth_0", 2, 0, 48},
+        {"depth_1", 2, 1, 48},
+        {"depth_25", 2, 25, 64},
+        {"depth_255", 10, 255, 48},
+    };
+    std::vector<malformed_case> cases;
+    for (const variant& v : variants)
+        cases.push_back(refused(v.name, refused_variant(v.type, v.bpp, v.data_bytes),
+                                unsupported(v.type, v.bpp)));
+    return cases;
+}
+
+std::vector<malformed_case> sizes()
+{
+    const bytes some_pixels(30, 0x55);
+    return {
+        shown("width_0_raw", tga_header(2, 0, 5, 24, 0) + some_pixels, make_picture(0, 5)),
+        shown("height_0_rle", tga_header(10, 5, 0, 24, 0x20) + bytes{0x80, 1, 2, 3}, make_picture(5, 0)),
+        refused("huge_claim_raw", tga_header(2, 65535, 65535, 24, 0) + some_pixels, truncated(65535, 65535)),
+        refused("huge_claim_rle", tga_header(10, 65535, 65535, 24, 0x20) + bytes(64, 0xFF),
+                truncated(65535, 65535)),
+        refused("one_huge_row_raw", tga_header(2, 65535, 1, 24, 0) + some_pixels, truncated(65535, 1)),
+        refused("raw_one_byte_short", first(raw_file(noise(6, 5, 3)), 18 + 6 * 5 * 3 - 1), truncated(6, 5)),
+        refused("raw_one_pixel_short_top_down", first(raw_file(noise(6, 5, 3), true), 18 + 6 * 5 * 3 - 3),
+                truncated(6, 5)),
+    };
+}
+
+// Packets for a 4 x 4 picture (16 pixels) cut at every kind of place; each
+// file is long enough to pass the size check, so the decoder must notice.
+std::vector<malformed_case> cut_packets()
+{
+    const rgb a{200, 10, 10}, b{10, 200, 10};
+    const bytes header = tga_header(10, 4, 4, 24, 0);
+    const bytes run8 = bytes{0x87} + bgr(a);
+    const bytes raw4 = bytes{0x03} + bgr(a) + bgr(b) + bgr(a) + bgr(b);
+    return {
+        refused("rle_ends_where_a_packet_header_should_be", header + run8 + raw4, truncated(4, 4)),
+        refused("rle_run_cut_after_its_header", header + run8 + raw4 + bytes{0x83}, truncated(4, 4)),
+        refused("rle_run_cut_in_its_pixel", header + run8 + raw4 + bytes{0x83} + first(bgr(b), 2),
+                truncated(4, 4)),
+        refused("rle_raw_cut_after_its_header", header + run8 + raw4 + bytes{0x03}, truncated(4, 4)),
+        refused("rle_raw_cut_in_its_first_pixel", header + run8 + bytes{0x07} + first(bgr(b), 1),
+                truncated(4, 4)),
+        refused("rle_raw_cut_between_pixels", header + run8 + bytes{0x07} + bgr(a) + bgr(b) + bgr(a),
+                truncated(4, 4)),
+        refused("rle_raw_cut_inside_a_later_pixel", header + run8 + bytes{0x07} + bgr(b) + bgr(a) + first(bgr(b), 2),
+                truncated(4, 4)),
+    };
+}
+
+// Pictures that end inside a packet, or are followed by more than they need.
+std::vector<malformed_case> overruns_and_surplus()
+{
+    const rgb c{30, 60, 90};
+    const rgb_picture flat = make_picture(3, 3, c);
+    const rgb_picture p = noise(3, 3, 4);
+    const bytes p_raw_order = stored_pixels(p, layout(false, false));
+    const rgb_picture q = noise(7, 4, 5);
+    return {
+        shown("run_packet_overruns_the_picture", tga_header(10, 3, 3, 24, 0) + bytes{0xFF} + bgr(c), flat),
+        shown("raw_packet_overruns_with_its_pixels",
+              tga_header(10, 3, 3, 24, 0) + bytes{0x7F} + p_raw_order + bytes(119 * 3, 0x77), p),
+        shown("raw_packet_claims_more_than_the_file_holds",
+              tga_header(10, 3, 3, 24, 0) + bytes{0x7F} + p_raw_order, p),
+        shown("surplus_packets_after_the_picture",
+              rle_file(q, true) + bytes{0xFF, 1, 2, 3, 0x00, 4, 5, 6, 0x85}, q),
+        shown("trailing_bytes_after_raw_data", raw_file(q) + bytes(33, 0xEE), q),
+        shown("tga2_footer_after_raw_data", raw_file(q, true) + tga2_footer(), q),
+        shown("tga2_footer_after_rle_data", rle_file(q) + tga2_footer(), q),
+    };
+}
+
+std::vector<malformed_case> ignored_descriptor_bits()
+{
+    const rgb_picture p = noise(6, 4, 6);
+    return {
+        shown("attribute_bits_raw", with_descriptor_bits(raw_file(p), 0x08), p),
+        shown("interleave_bits_rle", with_descriptor_bits(rle_file(p), 0xC0), p),
+        shown("every_ignored_bit_top_down", with_descriptor_bits(raw_file(p, true), 0xCF), p),
+    };
+}
+
+std::vector<malformed_case> all_cases()
+{
+    std::vector<malformed_case> all;
+    for (auto group : {short_and_header_only(), id_and_colour_map(), refused_variants(), sizes(),
+                       cut_packets(), overruns_and_surplus(), ignored_descriptor_bits()})
+        all.insert(all.end(), group.begin(), group.end());
+    return all;
+}
+
+// ---- Looking at the results ----
+
+// The file at the very end of readable memory: the page after it is unmapped.
+struct guarded_file {
+    std::uint8_t* mapping = nullptr;
+    std::size_t mapped = 0;
+    const std::uint8_t* data = nullptr;
+
+    explicit guarded_file(const bytes& file)
+    {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t readable = (file.size() + page - 1) / page * page + page;
+        mapped = readable + page;
+        void* m = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(m, MAP_FAILED);
+        mapping = static_cast<std::uint8_t*>(m);
+        EXPECT_EQ(mprotect(mapping + readable, page, PROT_NONE), 0);
+        std::uint8_t* start = mapping + readable - file.size();
+        if (!file.empty())
+            std::memcpy(start, file.data(), file.size());
+        data = start;
+    }
+    ~guarded_file() { munmap(mapping, mapped); }
+    guarded_file(const guarded_file&) = delete;
+    guarded_file& operator=(const guarded_file&) = delete;
+};
+
+std::vector<pixel16> expected_pixels(const rgb_picture& p)
+{
+    std::vector<pixel16> out;
+    for (const rgb& c : p.pixels)
+        out.push_back(expected_565(c));
+    return out;
+}
+
+bool holds_canary(const rgb_picture& p)
+{
+    const std::vector<pixel16> px = expected_pixels(p);
+    return std::find(px.begin(), px.end(), canary) != px.end();
+}
+
+struct malformed : testing::TestWithParam<malformed_case> {};
+
+TEST_P(malformed, library_gives_the_expected_outcome)
+{
+    const malformed_case& c = GetParam();
+    const guarded_file file(c.file);
+    tga_info_t info{};
+    const int read = tga_info(file.data, c.file.size(), &info);
+    if (c.expected == outcome::too_short) {
+        EXPECT_EQ(read, -1);
+        return;
+    }
+    ASSERT_EQ(read, 0);
+
+    // As the viewer does: pixel memory only once the check passes.
+    const bool allocate = tga24_check(&info) == tga_ok;
+    const std::size_t pixels = allocate ? std::size_t{info.w} * info.h : 0;
+    ASSERT_LE(pixels * sizeof(pixel16), allocation_limit);
+    canvas buffer(allocate ? info.w : 0, allocate ? info.h : 0, canary);
+    sprite_t sprite{1, 1, 1, buffer.sprite.pixels};
+
+    testing::internal::CaptureStdout();
+    tga24_to_sprite16(&info, &sprite);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    EXPECT_TRUE(buffer.fences_intact());
+    EXPECT_EQ(sprite.pixels, buffer.sprite.pixels);
+
+    if (c.expected == outcome::refused) {
+        EXPECT_EQ(sprite.w, 0);
+        EXPECT_EQ(sprite.h, 0);
+        EXPECT_EQ(sprite.bpp, 0);
+        return;
+    }
+    ASSERT_FALSE(holds_canary(c.picture)) << "the test picture must not hold the canary word";
+    EXPECT_EQ(sprite.w, c.picture.w);
+    EXPECT_EQ(sprite.h, c.picture.h);
+    EXPECT_EQ(sprite.bpp, 16);
+    EXPECT_EQ(buffer.pixels(), expected_pixels(c.picture));
+}
+
+// Three good samples around the file under test, which is sample 1 (top right).
+struct good_samples {
+    rgb_picture pictures[4] = {noise(64, 64, 11), {}, noise(64, 40, 13), noise(50, 64, 14)};
+
+    void put(const sample_folder& folder) const
+    {
+        folder.put(0, raw_file(pictures[0]));
+        folder.put(2, rle_file(pictures[2]));
+        folder.put(3, rle_file(pictures[3], true));
+    }
+};
+
+std::string printed_lines(const malformed_case& c)
+{
+    const std::string path = sample_folder::path(1);
+    if (c.expected == outcome::too_short)
+        return path + "\ntga_info: file too short for a TGA header [" + std::to_string(c.file.size()) +
+               " bytes]\n";
+    const bytes& f = c.file;
+    return header_lines(path, f[12] | f[13] << 8, f[14] | f[15] << 8, (f[17] & 0x20) != 0, f[16], f[2]) +
+           c.message;
+}
+
+void draw_expected(std::vector<pixel16>& screen, const rgb_picture& p, int x0, int y0)
+{
+    for (int y = 0; y < p.h && y0 + y < 512; ++y)
+        for (int x = 0; x < p.w && x0 + x < 512; ++x)
+            screen[static_cast<std::size_t>(y0 + y) * 512 + x0 + x] = expected_565(p.at(x, y));
+}
+
+// The first pixel where the screen differs from what it should show, if any.
+std::string first_difference(const std::vector<pixel16>& actual, const std::vector<pixel16>& expected)
+{
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (actual[i] != expected[i])
+            return "at " + std::to_string(i % 512) + "," + std::to_string(i / 512) + ": " +
+                   std::to_string(actual[i]) + " instead of " + std::to_string(expected[i]);
+    }
+    return "";
+}
+
+TEST_P(malformed, viewer_loading_reports_it_and_shows_the_other_samples)
+{
+    const malformed_case& c = GetParam();
+    const sample_folder folder;
+    const good_samples good;
+    good.put(folder);
+    folder.put(1, c.file);
+    canvas screen(512, 512);
+
+    malloc_watch::largest = 0;
+    malloc_watch::watching = true;
+    const loading_result r = run_loading(screen);
+    malloc_watch::watching = false;
+
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, header_lines("tga/sample_0.tga", 64, 64, 0, 24, 2) + printed_lines(c) +
+                         header_lines("tga/sample_2.tga", 64, 40, 0, 24, 10) +
+                         header_lines("tga/sample_3.tga", 50, 64, 1, 24, 10));
+    EXPECT_LE(malloc_watch::largest, allocation_limit);
+
+    std::vector<pixel16> expected(512 * 512, background_blue);
+    draw_expected(expected, good.pictures[0], 0, 0);
+    if (c.expected == outcome::shown)
+        draw_expected(expected, c.picture, 256, 0);
+    draw_expected(expected, good.pictures[2], 0, 256);
+    draw_expected(expected, good.pictures[3], 256, 256);
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), canary), 0)
+        << "the test pictures must not hold the canary word";
+    EXPECT_EQ(first_difference(screen.pixels(), expected), "");
+    EXPECT_TRUE(screen.fences_intact());
+}
+
+INSTANTIATE_TEST_SUITE_P(files, malformed, testing::ValuesIn(all_cases()),
+                         [](const testing::TestParamInfo<malformed_case>& info) { return info.param.name; });
+
+TEST(malformed_suite, covers_at_least_forty_files_with_distinct_contents)
+{
+    const std::vector<malformed_case> cases = all_cases();
+    EXPECT_GE(cases.size(), 40u);
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        for (std::size_t j = i + 1; j < cases.size(); ++j)
+            EXPECT_NE(cases[i].file, cases[j].file) << cases[i].name << " and " << cases[j].name;
+}
+
+} // namespace

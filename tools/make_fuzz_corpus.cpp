@@ -1,0 +1,129 @@
+// Makes the seed corpora of the fuzz targets, so they start from files that
+// reach deep into the decoder rather than from nothing:
+//   FOLDER/tga/   small TGA files in every variant and layout the reader knows
+//   FOLDER/draw/  short programs for draw_fuzz (two sprite sizes, then operations)
+// Usage: make_fuzz_corpus FOLDER
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tga_writer.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+rgb_picture noise(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
+{
+    rgb_picture p = make_picture(w, h);
+    for (rgb& c : p.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
+             static_cast<std::uint8_t>(seed >> 8)};
+    }
+    return p;
+}
+
+// Runs of 5 equal pixels on rows of 7: most run packets cross a row end.
+rgb_picture runs(std::uint16_t w, std::uint16_t h)
+{
+    rgb_picture p = noise(w, h, 99);
+    for (std::size_t i = 0; i < p.pixels.size(); ++i)
+        p.pixels[i] = p.pixels[i / 5 * 5];
+    return p;
+}
+
+tga_layout layout(bool run_length, bool top_down)
+{
+    tga_layout l;
+    l.run_length = run_length;
+    l.top_down = top_down;
+    return l;
+}
+
+bytes with_footer(bytes file)
+{
+    const std::string signature = "TRUEVISION-XFILE.";
+    file.insert(file.end(), 8, 0); // extension and developer area offsets: none
+    file.insert(file.end(), signature.begin(), signature.end());
+    file.push_back(0);
+    return file;
+}
+
+struct seed_file {
+    const char* name;
+    bytes content;
+};
+
+std::vector<seed_file> tga_seeds()
+{
+    const rgb_picture small = noise(7, 5, 1);
+    tga_layout with_id = layout(true, false);
+    with_id.id_length = 9;
+    tga_layout with_map = layout(false, true);
+    with_map.colour_map_length = 3;
+    with_map.colour_map_entry_bits = 15;
+    tga_layout mapped_rle = layout(true, true);
+    mapped_rle.id_length = 2;
+    mapped_rle.colour_map_length = 2;
+    mapped_rle.colour_map_entry_bits = 32;
+    tga_layout mirrored = layout(true, false);
+    mirrored.right_to_left = true;
+    mirrored.extra_descriptor_bits = 0xC8;
+    bytes grey = tga_header(3, 4, 4, 8, 0);
+    grey.insert(grey.end(), 16, 0x80);
+
+    return {
+        {"raw_bottom_up.tga", tga_encode(small, layout(false, false))},
+        {"raw_top_down.tga", tga_encode(small, layout(false, true))},
+        {"rle_bottom_up.tga", tga_encode(runs(7, 6), layout(true, false))},
+        {"rle_top_down.tga", tga_encode(runs(7, 6), layout(true, true))},
+        {"rle_noise.tga", tga_encode(noise(9, 4, 2), layout(true, false))},
+        {"rle_long_runs.tga", tga_encode(make_picture(40, 9, {10, 20, 30}), layout(true, true))},
+        {"id_field.tga", tga_encode(runs(5, 5), with_id)},
+        {"colour_map.tga", tga_encode(small, with_map)},
+        {"id_and_colour_map.tga", tga_encode(runs(6, 3), mapped_rle)},
+        {"right_to_left.tga", tga_encode(runs(7, 4), mirrored)},
+        {"footer.tga", with_footer(tga_encode(small, layout(true, true)))},
+        {"empty_picture.tga", tga_header(2, 0, 3, 24, 0)},
+        {"grey.tga", grey},
+    };
+}
+
+// Two sprites (w, h, seed word each), then operations: see draw_fuzz.cpp.
+std::vector<seed_file> draw_seeds()
+{
+    return {
+        {"fill_and_copy", {12, 9, 1, 0, 5, 4, 2, 0, 0, 0x34, 0x12, 2, 1, 6, 5, 1, 3, 2, 2, 1, 2, 3, 2, 2}},
+        {"overlap", {20, 20, 7, 7, 3, 3, 0, 0, 3, 2, 3, 10, 10, 4, 5, 3, 0, 0, 12, 12, 8, 8}},
+        {"blend", {16, 8, 3, 1, 16, 8, 9, 9, 4, 0, 0, 128, 4, 0, 0, 0, 4, 0, 0, 255}},
+        {"thin", {40, 1, 2, 2, 1, 40, 3, 3, 1, 0, 0, 2, 0, 0, 1, 30, 5, 0, 0, 0xEF, 0xBE, 0, 0, 40, 1}},
+    };
+}
+
+bool write_all(const std::string& folder, const std::vector<seed_file>& seeds)
+{
+    mkdir(folder.c_str(), 0755);
+    for (const seed_file& s : seeds) {
+        if (!write_file(folder + "/" + s.name, s.content)) {
+            std::fprintf(stderr, "make_fuzz_corpus: cannot write %s/%s\n", folder.c_str(), s.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_fuzz_corpus FOLDER\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    mkdir(folder.c_str(), 0755);
+    return write_all(folder + "/tga", tga_seeds()) && write_all(folder + "/draw", draw_seeds()) ? 0 : 1;
+}
