@@ -151,76 +151,6 @@ void fill_rows_at(pixel16* first, std::size_t w, std::size_t h, std::size_t stri
         fill_span_at<L>(first + j * stride, w, value);
 }
 
-// ---------------------------------------------------------------- copy
-
-#if VELMORA_X86_SIMD
-// Fewer than 16 pixels between disjoint ranges, all loads before the stores.
-void copy_short_sse2(pixel16* to, const pixel16* from, std::size_t n)
-{
-    if (n >= 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 8), b);
-    } else {
-        for (std::size_t i = 0; i < n; ++i)
-            to[i] = from[i];
-    }
-}
-
-// to[i] = from[i] for disjoint ranges, 64 pixels a turn: inline, it spares a
-// row of a sprite the call and size dispatch of memcpy.
-__attribute__((target("avx2"))) void copy_span_avx2(pixel16* to, const pixel16* from,
-                                                    std::size_t n)
-{
-    if (n < 16) {
-        copy_short_sse2(to, from, n);
-        return;
-    }
-    // Stores aligned after the first: a store split across two cache lines costs twice.
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
-                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
-    std::size_t i = pixels_to_alignment(to, 32);
-    if (i == 0)
-        i = 16;
-    for (; i + 64 <= n; i += 64) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 16));
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 32));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 48));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i), a);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 16), b);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 32), c);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 48), d);
-    }
-    for (; i + 16 <= n; i += 16)
-        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)));
-    if (i < n)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + n - 16)));
-}
-#endif
-
-template <simd_level L>
-void copy_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
-                  std::size_t w, std::size_t h)
-{
-    for (std::size_t j = 0; j < h; ++j) {
-        pixel16* t = to + j * to_stride;
-        const pixel16* f = from + j * from_stride;
-#if VELMORA_X86_SIMD
-        if constexpr (L == simd_level::avx2) {
-            if (!ranges_overlap(t, f, w)) {
-                copy_span_avx2(t, f, w);
-                continue;
-            }
-        }
-#endif
-        copy_forward(t, f, w);
-    }
-}
-
 // ---------------------------------------------------------------- BGR to RGB565
 
 // p = (r & 0xF8) << 8 | (g & 0xFC) << 3 | b >> 3
@@ -624,14 +554,6 @@ __attribute__((target("avx2"), flatten)) void fill_rows_avx2(pixel16* first, std
     fill_rows_at<simd_level::avx2>(first, w, h, stride, value);
 }
 
-__attribute__((target("avx2"), flatten)) void copy_rows_avx2(pixel16* to, std::size_t to_stride,
-                                                             const pixel16* from,
-                                                             std::size_t from_stride,
-                                                             std::size_t w, std::size_t h)
-{
-    copy_rows_at<simd_level::avx2>(to, to_stride, from, from_stride, w, h);
-}
-
 __attribute__((target("avx2"), flatten)) void blend_rows_avx2(pixel16* to, std::size_t to_stride,
                                                               const pixel16* from,
                                                               std::size_t from_stride,
@@ -735,15 +657,11 @@ void copy_forward(pixel16* to, const pixel16* from, std::size_t n)
     }
 }
 
-void copy_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
-               std::size_t from_stride, std::size_t w, std::size_t h)
+void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+               std::size_t w, std::size_t h)
 {
-    switch (level) {
-#if VELMORA_X86_SIMD
-    case simd_level::avx2: return copy_rows_avx2(to, to_stride, from, from_stride, w, h);
-#endif
-    default: return copy_rows_at<simd_level::portable>(to, to_stride, from, from_stride, w, h);
-    }
+    for (std::size_t j = 0; j < h; ++j)
+        copy_forward(to + j * to_stride, from + j * from_stride, w);
 }
 
 void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,

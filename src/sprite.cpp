@@ -43,7 +43,7 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
         copy_forward(to, from, w * h); // both packed: the rows are one run
         return 0;
     }
-    copy_rows(best_simd_level(), to, dst_stride, from, src_stride, w, h);
+    copy_rows(to, dst_stride, from, src_stride, w, h);
     return 0;
 }
 

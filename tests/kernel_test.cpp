@@ -136,28 +136,26 @@ TEST(copy_kernel, copy_forward_matches_pixel_by_pixel_order_for_every_overlap)
     }
 }
 
-TEST(copy_kernel, every_level_copies_rows_like_the_plain_loop_also_over_itself)
+TEST(copy_kernel, copies_rows_like_the_plain_loop_also_over_itself)
 {
     std::mt19937 rng(11);
-    for (simd_level level : levels_here()) {
-        for (int round = 0; round < 300; ++round) {
-            const int w = random_in(rng, 0, 90), h = random_in(rng, 1, 5);
-            const int stride = std::max(1, w + random_in(rng, 0, 9));
-            std::vector<pixel16> fast(std::size_t(stride) * (2 * h + 4)), slow;
-            for (auto& p : fast)
-                p = random_pixel(rng);
-            slow = fast;
-            // Source rows start at row h/2 + 1; the target anywhere from the top of
-            // the buffer to a row and a few pixels past the source's start.
-            const std::size_t from = std::size_t(stride) * (h / 2 + 1) + random_in(rng, 0, stride - w);
-            const std::size_t to = static_cast<std::size_t>(random_in(rng, 0, static_cast<int>(from) + stride + 3));
-            copy_rows(level, fast.data() + to, stride, fast.data() + from, stride, w, h);
-            for (int j = 0; j < h; ++j)
-                for (int i = 0; i < w; ++i)
-                    slow[to + j * stride + i] = slow[from + j * stride + i];
-            ASSERT_EQ(fast, slow) << name_of(level) << " " << w << "x" << h << " stride " << stride
-                                  << " from " << from << " to " << to;
-        }
+    for (int round = 0; round < 1000; ++round) {
+        const int w = random_in(rng, 0, 90), h = random_in(rng, 1, 5);
+        const int stride = std::max(1, w + random_in(rng, 0, 9));
+        std::vector<pixel16> fast(std::size_t(stride) * (2 * h + 4)), slow;
+        for (auto& p : fast)
+            p = random_pixel(rng);
+        slow = fast;
+        // Source rows start at row h/2 + 1; the target anywhere from the top of
+        // the buffer to a row and a few pixels past the source's start.
+        const std::size_t from = std::size_t(stride) * (h / 2 + 1) + random_in(rng, 0, stride - w);
+        const std::size_t to = static_cast<std::size_t>(random_in(rng, 0, static_cast<int>(from) + stride + 3));
+        copy_rows(fast.data() + to, stride, fast.data() + from, stride, w, h);
+        for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i)
+                slow[to + j * stride + i] = slow[from + j * stride + i];
+        ASSERT_EQ(fast, slow) << w << "x" << h << " stride " << stride
+                              << " from " << from << " to " << to;
     }
 }
 
