@@ -143,7 +143,7 @@ bench-smoke: bench-build
 # Packages only these local targets need, installed by `deps` when they run.
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
-viewer-costs: DEBS += xvfb xauth
+viewer-costs: DEBS += xvfb
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
