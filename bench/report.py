@@ -127,7 +127,7 @@ def draw_table(rates, shares):
 
 
 def targets(rates):
-    """(target, list of measured ratios) for each goal of the issue."""
+    """The speed goals: each with its measured ratios, lowest and median, and whether all meet it."""
     def cases(prefix):
         return [r for g, r in rates.items() if g.startswith(prefix)]
 
