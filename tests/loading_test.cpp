@@ -41,10 +41,10 @@ struct loading : testing::Test {
 
     void put_all_variants()
     {
-        folder.put(0, tga_encode(pictures[0], layout(false, false)));
-        folder.put(1, tga_encode(pictures[1], layout(false, true)));
-        folder.put(2, tga_encode(pictures[2], layout(true, false)));
-        folder.put(3, tga_encode(pictures[3], layout(true, true)));
+        folder.put(0, tga_encode(pictures[0], make_layout(false, false)));
+        folder.put(1, tga_encode(pictures[1], make_layout(false, true)));
+        folder.put(2, tga_encode(pictures[2], make_layout(true, false)));
+        folder.put(3, tga_encode(pictures[3], make_layout(true, true)));
     }
 };
 
@@ -69,7 +69,7 @@ TEST_F(loading, smaller_picture_leaves_a_blue_border_in_its_quadrant)
 {
     put_all_variants();
     const rgb_picture small = noise_picture(100, 60, 9);
-    folder.put(1, tga_encode(small, layout(true, false)));
+    folder.put(1, tga_encode(small, make_layout(true, false)));
     EXPECT_EQ(run_loading(screen).status, 0);
     expect_picture_at(screen, small, 256, 0, 100, 60);
     expect_blue(screen, 356, 0, 512, 256);
@@ -81,8 +81,8 @@ TEST_F(loading, larger_picture_reaches_into_a_neighbour_and_later_samples_overwr
     put_all_variants();
     const rgb_picture large = noise_picture(300, 280, 5);
     const rgb_picture tiny = noise_picture(16, 16, 6);
-    folder.put(0, tga_encode(large, layout(false, false)));
-    folder.put(1, tga_encode(tiny, layout(false, false)));
+    folder.put(0, tga_encode(large, make_layout(false, false)));
+    folder.put(1, tga_encode(tiny, make_layout(false, false)));
     EXPECT_EQ(run_loading(screen).status, 0);
     expect_picture_at(screen, tiny, 256, 0, 16, 16);
     for (int y = 16; y < 256; ++y)
@@ -95,7 +95,7 @@ TEST_F(loading, picture_past_the_screen_edge_is_clipped)
 {
     put_all_variants();
     const rgb_picture wide = noise_picture(400, 300, 7);
-    folder.put(3, tga_encode(wide, layout(true, true)));
+    folder.put(3, tga_encode(wide, make_layout(true, true)));
     const loading_result r = run_loading(screen);
     EXPECT_EQ(r.status, 0);
     expect_picture_at(screen, wide, 256, 256, 256, 256);

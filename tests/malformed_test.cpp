@@ -80,12 +80,12 @@ void PrintTo(const malformed_case& c, std::ostream* os)
 
 bytes raw_file(const rgb_picture& p, bool top_down = false)
 {
-    return tga_encode(p, layout(false, top_down));
+    return tga_encode(p, make_layout(false, top_down));
 }
 
 bytes rle_file(const rgb_picture& p, bool top_down = false)
 {
-    return tga_encode(p, layout(true, top_down));
+    return tga_encode(p, make_layout(true, top_down));
 }
 
 bytes operator+(bytes a, const bytes& b)
@@ -109,15 +109,6 @@ bytes with_descriptor_bits(bytes file, std::uint8_t bits)
 {
     file[17] = static_cast<std::uint8_t>(file[17] | bits);
     return file;
-}
-
-bytes tga2_footer()
-{
-    // Extension and developer area offsets (none), then the signature and a NUL.
-    const std::string signature = "TRUEVISION-XFILE.";
-    bytes footer(8 + signature.size() + 1, 0);
-    std::copy(signature.begin(), signature.end(), footer.begin() + 8);
-    return footer;
 }
 
 std::string unsupported(int type, int bpp)
@@ -169,9 +160,9 @@ std::vector<malformed_case> short_and_header_only()
 std::vector<malformed_case> id_and_colour_map()
 {
     const rgb_picture p = noise_picture(5, 3, 2);
-    tga_layout long_id = layout(true, false);
+    tga_layout long_id = make_layout(true, false);
     long_id.id_length = 255;
-    tga_layout full_map = layout(false, true);
+    tga_layout full_map = make_layout(false, true);
     full_map.colour_map_length = 65535;
     full_map.colour_map_entry_bits = 32;
     std::vector<malformed_case> cases = {
@@ -186,7 +177,7 @@ std::vector<malformed_case> id_and_colour_map()
         shown("colour_map_huge_and_present", tga_encode(p, full_map), p),
         // A colour map in a type-0 file's fields is no colour map: nothing is skipped.
         shown("colour_map_fields_without_map_type", tga_header(2, 5, 3, 24, 0, 0, 0, 40, 24) +
-                                                        stored_pixels(p, layout(false, false)),
+                                                        stored_pixels(p, make_layout(false, false)),
               p),
     };
     // Odd entry sizes take whole bytes each: 15 bits 2 bytes, 1 bit 1 byte,
@@ -198,7 +189,7 @@ std::vector<malformed_case> id_and_colour_map()
         {"colour_map_255_bit_entries", 255},
     };
     for (const auto& [name, bits] : odd_sizes) {
-        tga_layout l = layout(true, true);
+        tga_layout l = make_layout(true, true);
         l.id_length = 3;
         l.colour_map_length = 7;
         l.colour_map_entry_bits = bits;
@@ -286,7 +277,7 @@ std::vector<malformed_case> overruns_and_surplus()
     const rgb c{30, 60, 90};
     const rgb_picture flat = make_picture(3, 3, c);
     const rgb_picture p = noise_picture(3, 3, 4);
-    const bytes p_raw_order = stored_pixels(p, layout(false, false));
+    const bytes p_raw_order = stored_pixels(p, make_layout(false, false));
     const rgb_picture q = noise_picture(7, 4, 5);
     return {
         shown("run_packet_overruns_the_picture", tga_header(10, 3, 3, 24, 0) + bytes{0xFF} + bgr(c), flat),

@@ -22,26 +22,6 @@ constexpr pixel16 expected_565(rgb c)
     return static_cast<pixel16>((c.r & 0xF8) << 8 | (c.g & 0xFC) << 3 | c.b >> 3);
 }
 
-// Seeded pseudo-random pixels: every picture distinct, none left to chance.
-inline rgb_picture noise_picture(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
-{
-    rgb_picture p = make_picture(w, h);
-    for (rgb& c : p.pixels) {
-        seed = seed * 1664525u + 1013904223u;
-        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
-             static_cast<std::uint8_t>(seed >> 8)};
-    }
-    return p;
-}
-
-inline tga_layout layout(bool run_length, bool top_down)
-{
-    tga_layout l;
-    l.run_length = run_length;
-    l.top_down = top_down;
-    return l;
-}
-
 struct sample_folder {
     std::string root;
     std::string previous;
