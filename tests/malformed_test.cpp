@@ -78,33 +78,14 @@ void PrintTo(const malformed_case& c, std::ostream* os)
 
 // ---- Building the files ----
 
-rgb_picture noise(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
-{
-    rgb_picture p = make_picture(w, h);
-    for (rgb& c : p.pixels) {
-        seed = seed * 1664525u + 1013904223u;
-        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
-             static_cast<std::uint8_t>(seed >> 8)};
-    }
-    return p;
-}
-
-tga_layout layout(bool run_length, bool top_down)
-{
-    tga_layout l;
-    l.run_length = run_length;
-    l.top_down = top_down;
-    return l;
-}
-
 bytes raw_file(const rgb_picture& p, bool top_down = false)
 {
-    return tga_encode(p, layout(false, top_down));
+    return tga_encode(p, make_layout(false, top_down));
 }
 
 bytes rle_file(const rgb_picture& p, bool top_down = false)
 {
-    return tga_encode(p, layout(true, top_down));
+    return tga_encode(p, make_layout(true, top_down));
 }
 
 bytes operator+(bytes a, const bytes& b)
@@ -128,15 +109,6 @@ bytes with_descriptor_bits(bytes file, std::uint8_t bits)
 {
     file[17] = static_cast<std::uint8_t>(file[17] | bits);
     return file;
-}
-
-bytes tga2_footer()
-{
-    // Extension and developer area offsets (none), then the signature and a NUL.
-    const std::string signature = "TRUEVISION-XFILE.";
-    bytes footer(8 + signature.size() + 1, 0);
-    std::copy(signature.begin(), signature.end(), footer.begin() + 8);
-    return footer;
 }
 
 std::string unsupported(int type, int bpp)
@@ -174,23 +146,23 @@ bytes refused_variant(std::uint8_t type, std::uint8_t bpp, std::size_t data_byte
 
 std::vector<malformed_case> short_and_header_only()
 {
-    const bytes good = raw_file(noise(4, 4, 1));
+    const bytes good = raw_file(noise_picture(4, 4, 1));
     return {
         short_file("empty_file", {}),
         short_file("one_byte", {0}),
         short_file("seventeen_bytes", first(good, 17)),
         refused("header_only_raw", first(good, 18), truncated(4, 4)),
-        refused("header_only_rle", first(rle_file(noise(4, 4, 1)), 18), truncated(4, 4)),
+        refused("header_only_rle", first(rle_file(noise_picture(4, 4, 1)), 18), truncated(4, 4)),
         shown("header_only_zero_size", tga_header(2, 0, 0, 24, 0), make_picture(0, 0)),
     };
 }
 
 std::vector<malformed_case> id_and_colour_map()
 {
-    const rgb_picture p = noise(5, 3, 2);
-    tga_layout long_id = layout(true, false);
+    const rgb_picture p = noise_picture(5, 3, 2);
+    tga_layout long_id = make_layout(true, false);
     long_id.id_length = 255;
-    tga_layout full_map = layout(false, true);
+    tga_layout full_map = make_layout(false, true);
     full_map.colour_map_length = 65535;
     full_map.colour_map_entry_bits = 32;
     std::vector<malformed_case> cases = {
@@ -205,7 +177,7 @@ std::vector<malformed_case> id_and_colour_map()
         shown("colour_map_huge_and_present", tga_encode(p, full_map), p),
         // A colour map in a type-0 file's fields is no colour map: nothing is skipped.
         shown("colour_map_fields_without_map_type", tga_header(2, 5, 3, 24, 0, 0, 0, 40, 24) +
-                                                        stored_pixels(p, layout(false, false)),
+                                                        stored_pixels(p, make_layout(false, false)),
               p),
     };
     // Odd entry sizes take whole bytes each: 15 bits 2 bytes, 1 bit 1 byte,
@@ -217,7 +189,7 @@ std::vector<malformed_case> id_and_colour_map()
         {"colour_map_255_bit_entries", 255},
     };
     for (const auto& [name, bits] : odd_sizes) {
-        tga_layout l = layout(true, true);
+        tga_layout l = make_layout(true, true);
         l.id_length = 3;
         l.colour_map_length = 7;
         l.colour_map_entry_bits = bits;
@@ -270,8 +242,8 @@ std::vector<malformed_case> sizes()
         refused("huge_claim_rle", tga_header(10, 65535, 65535, 24, 0x20) + bytes(64, 0xFF),
                 truncated(65535, 65535)),
         refused("one_huge_row_raw", tga_header(2, 65535, 1, 24, 0) + some_pixels, truncated(65535, 1)),
-        refused("raw_one_byte_short", first(raw_file(noise(6, 5, 3)), 18 + 6 * 5 * 3 - 1), truncated(6, 5)),
-        refused("raw_one_pixel_short_top_down", first(raw_file(noise(6, 5, 3), true), 18 + 6 * 5 * 3 - 3),
+        refused("raw_one_byte_short", first(raw_file(noise_picture(6, 5, 3)), 18 + 6 * 5 * 3 - 1), truncated(6, 5)),
+        refused("raw_one_pixel_short_top_down", first(raw_file(noise_picture(6, 5, 3), true), 18 + 6 * 5 * 3 - 3),
                 truncated(6, 5)),
     };
 }
@@ -304,9 +276,9 @@ std::vector<malformed_case> overruns_and_surplus()
 {
     const rgb c{30, 60, 90};
     const rgb_picture flat = make_picture(3, 3, c);
-    const rgb_picture p = noise(3, 3, 4);
-    const bytes p_raw_order = stored_pixels(p, layout(false, false));
-    const rgb_picture q = noise(7, 4, 5);
+    const rgb_picture p = noise_picture(3, 3, 4);
+    const bytes p_raw_order = stored_pixels(p, make_layout(false, false));
+    const rgb_picture q = noise_picture(7, 4, 5);
     return {
         shown("run_packet_overruns_the_picture", tga_header(10, 3, 3, 24, 0) + bytes{0xFF} + bgr(c), flat),
         shown("raw_packet_overruns_with_its_pixels",
@@ -323,7 +295,7 @@ std::vector<malformed_case> overruns_and_surplus()
 
 std::vector<malformed_case> ignored_descriptor_bits()
 {
-    const rgb_picture p = noise(6, 4, 6);
+    const rgb_picture p = noise_picture(6, 4, 6);
     return {
         shown("attribute_bits_raw", with_descriptor_bits(raw_file(p), 0x08), p),
         shown("interleave_bits_rle", with_descriptor_bits(rle_file(p), 0xC0), p),
@@ -424,7 +396,7 @@ TEST_P(malformed, library_gives_the_expected_outcome)
 
 // Three good samples around the file under test, which is sample 1 (top right).
 struct good_samples {
-    rgb_picture pictures[4] = {noise(64, 64, 11), {}, noise(64, 40, 13), noise(50, 64, 14)};
+    rgb_picture pictures[4] = {noise_picture(64, 64, 11), {}, noise_picture(64, 40, 13), noise_picture(50, 64, 14)};
 
     void put(const sample_folder& folder) const
     {

@@ -59,16 +59,6 @@ void expect_sprite_shows(const decoded& d, canvas& target, const rgb_picture& p)
     EXPECT_TRUE(target.fences_intact());
 }
 
-void expect_refused(const decoded& d, canvas& target, const std::string& message)
-{
-    EXPECT_EQ(d.message, message);
-    EXPECT_EQ(d.sprite.w, 0);
-    EXPECT_EQ(d.sprite.h, 0);
-    EXPECT_EQ(d.sprite.bpp, 0);
-    EXPECT_EQ(d.sprite.pixels, target.sprite.pixels);
-    EXPECT_TRUE(target.fences_intact());
-}
-
 TEST(tga_info, reads_the_header_fields)
 {
     bytes file = tga_header(10, 256, 0x0102, 24, 0x28);
@@ -217,75 +207,6 @@ TEST(tga24_to_sprite16, packet_overrunning_the_picture_is_cut_at_its_end)
         EXPECT_EQ(out2.pixels(), std::vector<pixel16>(4, 0xF800));
         EXPECT_TRUE(out2.fences_intact());
     }
-}
-
-TEST(tga24_to_sprite16, surplus_bytes_after_the_picture_are_ignored)
-{
-    const rgb_picture p = numbered_picture(5, 4);
-    for (bool run_length : {false, true}) {
-        tga_layout layout;
-        layout.run_length = run_length;
-        bytes file = tga_encode(p, layout);
-        const std::string footer = "TRUEVISION-XFILE.";
-        file.insert(file.end(), {0x80, 1, 2, 3});
-        file.insert(file.end(), footer.begin(), footer.end());
-        canvas out(5, 4);
-        expect_sprite_shows(decode(file, out), out, p);
-    }
-}
-
-TEST(tga24_to_sprite16, empty_picture_of_a_supported_variant_writes_nothing)
-{
-    for (std::uint8_t type : {2, 10}) {
-        canvas out(0, 0);
-        const decoded d = decode(tga_header(type, 0, 7, 24, 0), out);
-        EXPECT_EQ(d.message, "");
-        EXPECT_EQ(d.sprite.w, 0);
-        EXPECT_EQ(d.sprite.h, 7);
-        EXPECT_EQ(d.sprite.bpp, 16);
-        EXPECT_TRUE(out.fences_intact());
-    }
-}
-
-TEST(tga24_to_sprite16, unsupported_variants_are_refused)
-{
-    struct {
-        std::uint8_t type, bpp;
-    } const refused[] = {{10, 32}, {2, 16}, {2, 32}, {1, 8}, {3, 8}, {9, 8}, {11, 8}, {0, 0}, {2, 255}};
-    for (const auto& r : refused) {
-        bytes file = tga_header(r.type, 2, 2, r.bpp, 0);
-        file.resize(file.size() + 64, 0);
-        canvas out(2, 2, 0x1234);
-        expect_refused(decode(file, out), out,
-                       "tga24_to_sprite16: unsuppoted TGA format [" + std::to_string(r.type) + "/" +
-                           std::to_string(r.bpp) + "bpp]\n");
-        EXPECT_EQ(out.pixels(), std::vector<pixel16>(4, 0x1234));
-    }
-}
-
-TEST(tga24_to_sprite16, data_too_short_for_the_picture_is_refused)
-{
-    const std::string truncated = "tga24_to_sprite16: truncated TGA data [3x2]\n";
-    const rgb_picture p = numbered_picture(3, 2);
-    bytes raw = tga_encode(p, tga_layout{});
-    raw.pop_back();
-
-    bytes header_only = tga_header(10, 3, 2, 24, 0);
-    bytes run_cut_in_pixel = header_only;
-    run_cut_in_pixel.insert(run_cut_in_pixel.end(), {0x00, 9, 9, 9, 0x84, 1, 2});
-    bytes raw_packet_cut = header_only;
-    raw_packet_cut.insert(raw_packet_cut.end(), {0x05, 1, 2, 3, 4, 5, 6, 7});
-    bytes packets_end_early = header_only;
-    packets_end_early.insert(packets_end_early.end(), {0x84, 1, 2, 3}); // 5 of 6 pixels
-    bytes ends_before_a_header = packets_end_early;
-    ends_before_a_header.resize(ends_before_a_header.size() + 3, 0); // the rest of a pixel, no header
-
-    for (const bytes* file : {&raw, &header_only, &run_cut_in_pixel, &raw_packet_cut, &packets_end_early}) {
-        canvas out(3, 2);
-        expect_refused(decode(*file, out), out, truncated);
-    }
-    canvas out(3, 2);
-    expect_refused(decode(ends_before_a_header, out), out, truncated);
 }
 
 tga_check_t check(const bytes& file)

@@ -15,40 +15,19 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-rgb_picture noise(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
-{
-    rgb_picture p = make_picture(w, h);
-    for (rgb& c : p.pixels) {
-        seed = seed * 1664525u + 1013904223u;
-        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
-             static_cast<std::uint8_t>(seed >> 8)};
-    }
-    return p;
-}
-
 // Runs of 5 equal pixels on rows of 7: most run packets cross a row end.
 rgb_picture runs(std::uint16_t w, std::uint16_t h)
 {
-    rgb_picture p = noise(w, h, 99);
+    rgb_picture p = noise_picture(w, h, 99);
     for (std::size_t i = 0; i < p.pixels.size(); ++i)
         p.pixels[i] = p.pixels[i / 5 * 5];
     return p;
 }
 
-tga_layout layout(bool run_length, bool top_down)
-{
-    tga_layout l;
-    l.run_length = run_length;
-    l.top_down = top_down;
-    return l;
-}
-
 bytes with_footer(bytes file)
 {
-    const std::string signature = "TRUEVISION-XFILE.";
-    file.insert(file.end(), 8, 0); // extension and developer area offsets: none
-    file.insert(file.end(), signature.begin(), signature.end());
-    file.push_back(0);
+    const bytes footer = tga2_footer();
+    file.insert(file.end(), footer.begin(), footer.end());
     return file;
 }
 
@@ -59,34 +38,34 @@ struct seed_file {
 
 std::vector<seed_file> tga_seeds()
 {
-    const rgb_picture small = noise(7, 5, 1);
-    tga_layout with_id = layout(true, false);
+    const rgb_picture small = noise_picture(7, 5, 1);
+    tga_layout with_id = make_layout(true, false);
     with_id.id_length = 9;
-    tga_layout with_map = layout(false, true);
+    tga_layout with_map = make_layout(false, true);
     with_map.colour_map_length = 3;
     with_map.colour_map_entry_bits = 15;
-    tga_layout mapped_rle = layout(true, true);
+    tga_layout mapped_rle = make_layout(true, true);
     mapped_rle.id_length = 2;
     mapped_rle.colour_map_length = 2;
     mapped_rle.colour_map_entry_bits = 32;
-    tga_layout mirrored = layout(true, false);
+    tga_layout mirrored = make_layout(true, false);
     mirrored.right_to_left = true;
     mirrored.extra_descriptor_bits = 0xC8;
     bytes grey = tga_header(3, 4, 4, 8, 0);
     grey.insert(grey.end(), 16, 0x80);
 
     return {
-        {"raw_bottom_up.tga", tga_encode(small, layout(false, false))},
-        {"raw_top_down.tga", tga_encode(small, layout(false, true))},
-        {"rle_bottom_up.tga", tga_encode(runs(7, 6), layout(true, false))},
-        {"rle_top_down.tga", tga_encode(runs(7, 6), layout(true, true))},
-        {"rle_noise.tga", tga_encode(noise(9, 4, 2), layout(true, false))},
-        {"rle_long_runs.tga", tga_encode(make_picture(40, 9, {10, 20, 30}), layout(true, true))},
+        {"raw_bottom_up.tga", tga_encode(small, make_layout(false, false))},
+        {"raw_top_down.tga", tga_encode(small, make_layout(false, true))},
+        {"rle_bottom_up.tga", tga_encode(runs(7, 6), make_layout(true, false))},
+        {"rle_top_down.tga", tga_encode(runs(7, 6), make_layout(true, true))},
+        {"rle_noise.tga", tga_encode(noise_picture(9, 4, 2), make_layout(true, false))},
+        {"rle_long_runs.tga", tga_encode(make_picture(40, 9, {10, 20, 30}), make_layout(true, true))},
         {"id_field.tga", tga_encode(runs(5, 5), with_id)},
         {"colour_map.tga", tga_encode(small, with_map)},
         {"id_and_colour_map.tga", tga_encode(runs(6, 3), mapped_rle)},
         {"right_to_left.tga", tga_encode(runs(7, 4), mirrored)},
-        {"footer.tga", with_footer(tga_encode(small, layout(true, true)))},
+        {"footer.tga", with_footer(tga_encode(small, make_layout(true, true)))},
         {"empty_picture.tga", tga_header(2, 0, 3, 24, 0)},
         {"grey.tga", grey},
     };

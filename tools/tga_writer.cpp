@@ -1,5 +1,6 @@
 #include "tga_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -41,6 +42,34 @@ rgb_picture make_picture(std::uint16_t w, std::uint16_t h, rgb fill)
     p.h = h;
     p.pixels.assign(static_cast<std::size_t>(w) * h, fill);
     return p;
+}
+
+rgb_picture noise_picture(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
+{
+    rgb_picture p = make_picture(w, h);
+    for (rgb& c : p.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        c = {static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
+             static_cast<std::uint8_t>(seed >> 8)};
+    }
+    return p;
+}
+
+tga_layout make_layout(bool run_length, bool top_down)
+{
+    tga_layout l;
+    l.run_length = run_length;
+    l.top_down = top_down;
+    return l;
+}
+
+std::vector<std::uint8_t> tga2_footer()
+{
+    const std::string signature = "TRUEVISION-XFILE.";
+    // Extension and developer area offsets (none), the signature, a NUL.
+    std::vector<std::uint8_t> footer(8 + signature.size() + 1, 0);
+    std::copy(signature.begin(), signature.end(), footer.begin() + 8);
+    return footer;
 }
 
 std::vector<std::uint8_t> tga_header(std::uint8_t type, std::uint16_t w, std::uint16_t h,

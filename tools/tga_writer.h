@@ -22,6 +22,9 @@ struct rgb_picture {
 
 rgb_picture make_picture(std::uint16_t w, std::uint16_t h, rgb fill = {0, 0, 0});
 
+// Seeded pseudo-random pixels: the same seed always gives the same picture.
+rgb_picture noise_picture(std::uint16_t w, std::uint16_t h, std::uint32_t seed);
+
 struct tga_layout {
     bool run_length = false;    // type 10 instead of 2
     bool top_down = false;      // descriptor bit 5
@@ -31,6 +34,11 @@ struct tga_layout {
     std::uint8_t colour_map_entry_bits = 24;
     std::uint8_t extra_descriptor_bits = 0; // attribute or interleave bits, ORed in
 };
+
+tga_layout make_layout(bool run_length, bool top_down);
+
+// The TGA 2.0 footer: no extension or developer area, then the signature.
+std::vector<std::uint8_t> tga2_footer();
 
 // The 18-byte header, with any field values, for files the tests break on purpose.
 std::vector<std::uint8_t> tga_header(std::uint8_t type, std::uint16_t w, std::uint16_t h,
