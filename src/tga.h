@@ -73,8 +73,9 @@ enum tga_check_t {
 tga_check_t tga24_check(const tga_info_t* info);
 
 // Decodes into sprite->pixels, which must have room for w * h pixels (none is
-// needed when tga24_check refuses). Rows come out top row first and left to right
-// whatever the file's order. On success the sprite gets the header's w and h
-// and bpp 16; on refusal one line goes to standard output and the sprite is
-// left empty (w = h = bpp = 0), its pixels pointer untouched.
+// needed when tga24_check refuses) and must not overlap the file's bytes. Rows
+// come out top row first and left to right whatever the file's order. On
+// success the sprite gets the header's w and h and bpp 16; on refusal one line
+// goes to standard output and the sprite is left empty (w = h = bpp = 0), its
+// pixels pointer untouched.
 void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite);

@@ -1,0 +1,34 @@
+// The plain loops: the library's kernels as first written, one pixel at a time,
+// straight from their definitions. They are the yardstick the fast kernels in
+// src/ are tested against (tests/kernel_test.cpp) and timed against (bench/).
+// Same interfaces and behaviour as the library's functions, in namespace plain;
+// they need only the library's headers, not its code.
+#pragma once
+
+#include <cstdint>
+
+#include "draw.h"
+#include "tga.h"
+
+namespace plain {
+
+// dst(area) = value
+int area_fill_16(sprite_t* dst, pixel16 value, const area_t* area);
+
+// dst(x + i, y + j) = src(i, j)
+int sprite_blit_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uint16_t y);
+
+// dst(x + i, y + j) = src(area.x + i, area.y + j), element by element, rows top to
+// bottom, pixels left to right: an overlapping copy within one sprite reads back
+// what it has already written.
+int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
+                        std::uint16_t x, std::uint16_t y);
+
+// per channel, on 8-bit expansions: D = ((255 - weight) * S + weight * D) / 255
+int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,
+                         std::uint8_t weight);
+
+// The decoder, with the library's checks, refusals and messages.
+void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite);
+
+} // namespace plain

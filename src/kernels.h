@@ -1,0 +1,77 @@
+// The inner loops of the drawing operations and of the decoder, internal to the
+// library. They trust their bounds: the public functions check and clip nothing
+// either, and the decoder has validated the header before it calls them.
+//
+// Every kernel has a portable version and, on x86-64, SIMD versions beside it:
+// SSE2 is part of x86-64 and always there, SSSE3 and AVX2 are asked of the CPU
+// once. Callers pass the level to use, normally best_simd_level(); the tests
+// pass every level the machine has and hold each to the plain loops. Defining
+// VELMORA_PORTABLE builds the portable versions alone.
+//
+// None of them allocates; each reads its source once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "draw.h"
+
+enum class simd_level { portable, sse2, ssse3, avx2 };
+
+// The highest level this build and this CPU support; fixed for the process.
+simd_level best_simd_level();
+
+// floor(y / 255) for every y < 65536, the way the SIMD blends compute it: the
+// high half of y * 0x8081, shifted right by 7 more. Proven exhaustively in the tests.
+constexpr unsigned div255_by_multiply(unsigned y)
+{
+    return (y * 0x8081u) >> 23;
+}
+
+// row j, pixel i < w:  first[j * stride + i] = value
+void fill_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
+               std::size_t stride, pixel16 value);
+
+// to[i] = from[i] for i = 0, 1, ..., n - 1 in that order, so where the ranges
+// overlap with `to` ahead of `from`, pixels already written are read again and
+// the first (to - from) pixels repeat. Otherwise it is memcpy or memmove.
+void copy_forward(pixel16* to, const pixel16* from, std::size_t n);
+
+// row j, pixel i < w:  to[j * to_stride + i] = from[j * from_stride + i], rows in
+// order, each row as copy_forward has it. The C library's memcpy is as fast as
+// a row copy gets (the benchmarks tried an AVX2 loop: no better), so there is
+// no SIMD level here.
+void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+               std::size_t w, std::size_t h);
+
+// per field c (red 5, green 6, blue 5 bits), for row j, pixel i < w:
+//   T.c = ((255 - weight) * F.c + weight * T.c) / 255
+// with T = to[j * to_stride + i], F = from[j * from_stride + i]; rows and pixels
+// in order, so an overlap between `to` and `from` gives the pixel-by-pixel result.
+// This is the 8-bit blend of sprite_blit_alpha_16 exactly: see sprite.cpp.
+void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
+
+// to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i]), i < n; reads exactly 3n
+// bytes. `to` must not overlap `bgr`.
+void convert_bgr(simd_level level, pixel16* to, const std::uint8_t* bgr, std::size_t n);
+
+// Where a decoded picture goes: the r-th stored row is sprite row r (top row
+// first) or h - 1 - r (bottom row first), and its pixels run left to right or,
+// mirrored, right to left. The pixels must not overlap the file's bytes.
+struct picture_rows {
+    pixel16* pixels;
+    std::size_t w, h;
+    bool top_down;
+    bool right_to_left;
+};
+
+// Converts the w * h stored pixels at `bgr` (3 * w * h bytes) into the rows.
+void expand_raw(simd_level level, const std::uint8_t* bgr, const picture_rows& rows);
+
+// Expands run-length packets (see tga.h) into the rows until w * h pixels are
+// written, cutting a packet that reaches past the last one; packets cross row
+// ends freely. Reads nothing beyond data[size - 1]. Returns false when the
+// packets end early; then only the packets that were whole have been written.
+bool expand_rle(simd_level level, const std::uint8_t* data, std::size_t size,
+                const picture_rows& rows);

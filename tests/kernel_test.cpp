@@ -1,0 +1,491 @@
+// The fast kernels against the plain loops (bench/plain.cpp): the same bytes for
+// random sizes, offsets, strides, weights, overlaps, row orders and packet
+// streams, at every SIMD level this machine has. Built twice: against the
+// library as shipped and against its portable-only twin.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "canvas.h"
+#include "plain.h"
+#include "kernels.h"
+#include "sprite.h"
+#include "tga.h"
+#include "tga_writer.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+std::vector<simd_level> levels_here()
+{
+    std::vector<simd_level> out{simd_level::portable};
+    for (simd_level l : {simd_level::sse2, simd_level::ssse3, simd_level::avx2}) {
+        if (l <= best_simd_level())
+            out.push_back(l);
+    }
+    return out;
+}
+
+std::string name_of(simd_level level)
+{
+    switch (level) {
+    case simd_level::portable: return "portable";
+    case simd_level::sse2: return "sse2";
+    case simd_level::ssse3: return "ssse3";
+    case simd_level::avx2: return "avx2";
+    }
+    return "?";
+}
+
+int random_in(std::mt19937& rng, int lo, int hi)
+{
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+}
+
+pixel16 random_pixel(std::mt19937& rng)
+{
+    return static_cast<pixel16>(random_in(rng, 0, 0xFFFF));
+}
+
+void fill_random(canvas& c, std::mt19937& rng)
+{
+    for (std::size_t i = 0; i < std::size_t{c.sprite.w} * c.sprite.h; ++i)
+        c.sprite.pixels[i] = random_pixel(rng);
+}
+
+// A random area of a w x h sprite, empty ones included now and then.
+area_t random_area(std::mt19937& rng, int w, int h)
+{
+    const int x = random_in(rng, 0, w), y = random_in(rng, 0, h);
+    return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
+            static_cast<std::uint16_t>(random_in(rng, 0, w - x)),
+            static_cast<std::uint16_t>(random_in(rng, 0, h - y))};
+}
+
+// ---------------------------------------------------------------- division
+
+TEST(divide_by_255, multiply_and_shift_is_exact_for_every_16_bit_value)
+{
+    for (unsigned y = 0; y <= 0xFFFF; ++y)
+        ASSERT_EQ(div255_by_multiply(y), y / 255) << y;
+}
+
+// ---------------------------------------------------------------- fill
+
+TEST(fill_kernel, every_level_fills_exactly_n_pixels_at_any_alignment)
+{
+    std::mt19937 rng(1);
+    for (simd_level level : levels_here()) {
+        for (int n = 0; n <= 300; n += (n < 70 ? 1 : 17)) {
+            for (int offset = 0; offset < 17; offset += 3) {
+                canvas c(static_cast<std::uint16_t>(offset + n + 40), 1, 0x1234);
+                const pixel16 value = random_pixel(rng);
+                fill_rows(level, c.sprite.pixels + offset, static_cast<std::size_t>(n), 1, 0, value);
+                for (int i = 0; i < c.sprite.w; ++i) {
+                    const bool inside = i >= offset && i < offset + n;
+                    ASSERT_EQ(c.at(i, 0), inside ? value : 0x1234)
+                        << name_of(level) << " n=" << n << " offset=" << offset << " i=" << i;
+                }
+                ASSERT_TRUE(c.fences_intact());
+            }
+        }
+    }
+}
+
+TEST(area_fill_16, matches_the_plain_loop_on_random_areas)
+{
+    std::mt19937 rng(2);
+    for (int round = 0; round < 400; ++round) {
+        const int w = random_in(rng, 1, 90), h = random_in(rng, 1, 12);
+        canvas fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        canvas slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        fill_random(fast, rng);
+        slow.words = fast.words;
+        area_t area = random_area(rng, w, h);
+        if (round % 5 == 0) // whole rows, which the kernel takes as one run
+            area = {0, area.y, static_cast<std::uint16_t>(w), area.h};
+        const pixel16 value = random_pixel(rng);
+        EXPECT_EQ(area_fill_16(&fast.sprite, value, &area), 0);
+        plain::area_fill_16(&slow.sprite, value, &area);
+        ASSERT_EQ(fast.words, slow.words) << w << "x" << h << " area " << area.x << ","
+                                          << area.y << " " << area.w << "x" << area.h;
+    }
+}
+
+// ---------------------------------------------------------------- copies
+
+TEST(copy_kernel, copy_forward_matches_pixel_by_pixel_order_for_every_overlap)
+{
+    std::mt19937 rng(3);
+    for (int n = 0; n <= 90; ++n) {
+        for (int shift = -n - 3; shift <= n + 3; ++shift) {
+            std::vector<pixel16> fast(3 * 96 + 8), slow;
+            for (auto& p : fast)
+                p = random_pixel(rng);
+            slow = fast;
+            const std::size_t from = 96 + 4, to = static_cast<std::size_t>(96 + 4 + shift);
+            copy_forward(fast.data() + to, fast.data() + from, static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i)
+                slow[to + i] = slow[from + i];
+            ASSERT_EQ(fast, slow) << "n=" << n << " shift=" << shift;
+        }
+    }
+}
+
+TEST(copy_kernel, copies_rows_like_the_plain_loop_also_over_itself)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 1000; ++round) {
+        const int w = random_in(rng, 0, 90), h = random_in(rng, 1, 5);
+        const int stride = std::max(1, w + random_in(rng, 0, 9));
+        std::vector<pixel16> fast(std::size_t(stride) * (2 * h + 4)), slow;
+        for (auto& p : fast)
+            p = random_pixel(rng);
+        slow = fast;
+        // Source rows start at row h/2 + 1; the target anywhere from the top of
+        // the buffer to a row and a few pixels past the source's start.
+        const std::size_t from = std::size_t(stride) * (h / 2 + 1) + random_in(rng, 0, stride - w);
+        const std::size_t to = static_cast<std::size_t>(random_in(rng, 0, static_cast<int>(from) + stride + 3));
+        copy_rows(fast.data() + to, stride, fast.data() + from, stride, w, h);
+        for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i)
+                slow[to + j * stride + i] = slow[from + j * stride + i];
+        ASSERT_EQ(fast, slow) << w << "x" << h << " stride " << stride
+                              << " from " << from << " to " << to;
+    }
+}
+
+TEST(sprite_area_blit_16, matches_the_plain_loop_between_sprites)
+{
+    std::mt19937 rng(4);
+    for (int round = 0; round < 400; ++round) {
+        // Now and then both sprites as wide as the area: rows packed on both sides.
+        const bool packed = round % 4 == 0;
+        const int sw = random_in(rng, 1, 80), sh = random_in(rng, 1, 10);
+        const int dw = packed ? sw : random_in(rng, 1, 80), dh = random_in(rng, 1, 10);
+        canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        canvas fast(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
+        canvas slow(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
+        fill_random(src, rng);
+        fill_random(fast, rng);
+        slow.words = fast.words;
+        area_t area = random_area(rng, sw, sh);
+        area.w = static_cast<std::uint16_t>(std::min<int>(area.w, dw));
+        area.h = static_cast<std::uint16_t>(std::min<int>(area.h, dh));
+        if (packed)
+            area = {0, 0, static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(std::min(sh, dh))};
+        const auto x = static_cast<std::uint16_t>(random_in(rng, 0, dw - area.w));
+        const auto y = static_cast<std::uint16_t>(random_in(rng, 0, dh - area.h));
+        EXPECT_EQ(sprite_area_blit_16(&fast.sprite, &src.sprite, &area, x, y), 0);
+        plain::sprite_area_blit_16(&slow.sprite, &src.sprite, &area, x, y);
+        ASSERT_EQ(fast.words, slow.words) << "round " << round;
+    }
+}
+
+TEST(sprite_area_blit_16, overlap_within_one_sprite_keeps_the_pixel_by_pixel_result)
+{
+    std::mt19937 rng(5);
+    for (int round = 0; round < 3000; ++round) {
+        const int w = random_in(rng, 1, 70), h = random_in(rng, 1, 8);
+        canvas fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        canvas slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        fill_random(fast, rng);
+        slow.words = fast.words;
+        area_t area = random_area(rng, w, h);
+        if (round % 3 == 0) // a single row moved right by a little: the repeating case
+            area = {static_cast<std::uint16_t>(random_in(rng, 0, w - 1)),
+                    static_cast<std::uint16_t>(random_in(rng, 0, h - 1)), 0, 1};
+        if (round % 3 == 0)
+            area.w = static_cast<std::uint16_t>(random_in(rng, 0, w - area.x));
+        const auto x = static_cast<std::uint16_t>(random_in(rng, 0, w - area.w));
+        const auto y = static_cast<std::uint16_t>(round % 3 == 0 ? area.y : random_in(rng, 0, h - area.h));
+        sprite_area_blit_16(&fast.sprite, &fast.sprite, &area, x, y);
+        plain::sprite_area_blit_16(&slow.sprite, &slow.sprite, &area, x, y);
+        ASSERT_EQ(fast.words, slow.words) << w << "x" << h << " area " << area.x << "," << area.y
+                                          << " " << area.w << "x" << area.h << " to " << x << "," << y;
+    }
+}
+
+TEST(sprite_blit_16, packed_rows_copied_lower_within_one_buffer_repeat_like_the_plain_loop)
+{
+    // Two sprites over one buffer, 37 pixels wide: the top three rows copied one
+    // or two rows lower overlap themselves as one long run.
+    for (std::uint16_t y = 0; y < 3; ++y) {
+        canvas fast(37, 6), slow(37, 6);
+        fill_pattern(fast, y);
+        slow.words = fast.words;
+        const sprite_t top_fast{37, 3, 16, fast.sprite.pixels}, top_slow{37, 3, 16, slow.sprite.pixels};
+        sprite_t all_fast{37, 5, 16, fast.sprite.pixels}, all_slow{37, 5, 16, slow.sprite.pixels};
+        sprite_blit_16(&all_fast, &top_fast, 0, y);
+        plain::sprite_blit_16(&all_slow, &top_slow, 0, y);
+        ASSERT_EQ(fast.words, slow.words) << y;
+    }
+}
+
+// ---------------------------------------------------------------- blend
+
+// Pixel k pairs every source field value with every destination field value:
+// green (s, d) = (k & 63, k >> 6), red = (k & 31, k >> 5 & 31), blue = (k >> 7 & 31, k & 31).
+void every_field_pair(std::vector<pixel16>& src, std::vector<pixel16>& dst)
+{
+    src.resize(4096);
+    dst.resize(4096);
+    for (unsigned k = 0; k < 4096; ++k) {
+        src[k] = static_cast<pixel16>((k & 31) << 11 | (k & 63) << 5 | (k >> 7 & 31));
+        dst[k] = static_cast<pixel16>((k >> 5 & 31) << 11 | (k >> 6) << 5 | (k & 31));
+    }
+}
+
+TEST(blend_kernel, every_level_equals_the_8_bit_formula_for_every_field_pair_and_weight)
+{
+    std::vector<pixel16> src, dst;
+    every_field_pair(src, dst);
+    for (simd_level level : levels_here()) {
+        for (unsigned weight = 0; weight < 256; ++weight) {
+            std::vector<pixel16> fast = dst, slow = dst;
+            sprite_t from{4096, 1, 16, src.data()};
+            sprite_t expected{4096, 1, 16, slow.data()};
+            blend_rows(level, fast.data(), 4096, src.data(), 4096, 4096, 1, weight);
+            plain::sprite_blit_alpha_16(&expected, &from, 0, 0, static_cast<std::uint8_t>(weight));
+            ASSERT_EQ(fast, slow) << name_of(level) << " weight " << weight;
+        }
+    }
+}
+
+TEST(sprite_blit_alpha_16, matches_the_plain_loop_at_random_sizes_positions_and_weights)
+{
+    std::mt19937 rng(6);
+    for (int round = 0; round < 600; ++round) {
+        const int sw = random_in(rng, 0, 70), sh = random_in(rng, 0, 6);
+        const int dw = sw + random_in(rng, 0, 20), dh = sh + random_in(rng, 0, 4);
+        canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        canvas fast(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
+        canvas slow(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
+        fill_random(src, rng);
+        fill_random(fast, rng);
+        slow.words = fast.words;
+        const int x = random_in(rng, 0, dw - sw), y = random_in(rng, 0, dh - sh);
+        const int pick = random_in(rng, 0, 9);
+        const auto weight = static_cast<std::uint8_t>(pick == 0 ? 0 : pick == 1 ? 255 : random_in(rng, 0, 255));
+        EXPECT_EQ(sprite_blit_alpha_16(&fast.sprite, &src.sprite, x, y, weight), 0);
+        plain::sprite_blit_alpha_16(&slow.sprite, &src.sprite, x, y, weight);
+        ASSERT_EQ(fast.words, slow.words) << "round " << round << " weight " << int{weight};
+    }
+}
+
+TEST(blend_kernel, overlap_within_one_buffer_keeps_the_pixel_by_pixel_result)
+{
+    std::mt19937 rng(7);
+    for (simd_level level : levels_here()) {
+        for (int n = 1; n <= 70; n += 3) {
+            for (int shift = -n - 2; shift <= n + 2; ++shift) {
+                std::vector<pixel16> fast(3 * 80), slow;
+                for (auto& p : fast)
+                    p = random_pixel(rng);
+                slow = fast;
+                const unsigned weight = static_cast<unsigned>(random_in(rng, 1, 254));
+                const std::size_t from = 80, to = static_cast<std::size_t>(80 + shift);
+                blend_rows(level, fast.data() + to, 0, fast.data() + from, 0,
+                           static_cast<std::size_t>(n), 1, weight);
+                sprite_t whole{static_cast<std::uint16_t>(slow.size()), 1, 16, slow.data()};
+                sprite_t part{static_cast<std::uint16_t>(n), 1, 16, slow.data() + from};
+                plain::sprite_blit_alpha_16(&whole, &part, static_cast<std::int32_t>(to), 0,
+                                            static_cast<std::uint8_t>(weight));
+                ASSERT_EQ(fast, slow) << name_of(level) << " n=" << n << " shift=" << shift;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- conversion
+
+TEST(convert_kernel, every_level_packs_exactly_n_pixels_reading_exactly_3n_bytes)
+{
+    std::mt19937 rng(8);
+    for (simd_level level : levels_here()) {
+        for (int n = 0; n <= 200; n += (n < 70 ? 1 : 13)) {
+            // Exactly 3n bytes: a sanitizer build catches any read beyond them.
+            bytes bgr(3 * static_cast<std::size_t>(n));
+            for (auto& b : bgr)
+                b = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+            canvas c(static_cast<std::uint16_t>(n + 3), 1, 0x0BAD);
+            convert_bgr(level, c.sprite.pixels + 1, bgr.data(), static_cast<std::size_t>(n));
+            ASSERT_EQ(c.at(0, 0), 0x0BAD);
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(c.at(1 + i, 0), rgb24_to_16(bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]))
+                    << name_of(level) << " n=" << n << " i=" << i;
+            ASSERT_EQ(c.at(n + 1, 0), 0x0BAD);
+            ASSERT_TRUE(c.fences_intact());
+        }
+    }
+}
+
+// ---------------------------------------------------------------- decoding
+
+struct decode_result {
+    std::string message;
+    sprite_t sprite;
+    std::vector<pixel16> words;
+};
+
+// Both decoders write into fenced canvases pre-filled alike, so untouched pixels
+// and stray writes compare too, also on refusal.
+template <typename Decode>
+decode_result run_decoder(const bytes& file, std::size_t count, Decode decode)
+{
+    tga_info_t info{};
+    EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
+    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    sprite_t sprite{1, 2, 3, target.sprite.pixels};
+    testing::internal::CaptureStdout();
+    decode(&info, &sprite);
+    std::fflush(stdout);
+    std::string message = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(target.fences_intact());
+    EXPECT_EQ(sprite.pixels, target.sprite.pixels); // never replaced, also on refusal
+    return {message, sprite, target.words};
+}
+
+// The packet expansion at one level, without the decoder's checks and messages:
+// the pixels it writes and whether it ran out of data.
+struct expansion {
+    bool whole;
+    std::vector<pixel16> words;
+};
+
+expansion expand_at(simd_level level, const bytes& file, std::size_t count)
+{
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    const picture_rows rows{target.sprite.pixels, info.w, info.h, info.hv != 0, info.rl != 0};
+    bool whole = true;
+    if (info.type == 2)
+        expand_raw(level, info.data, rows);
+    else
+        whole = expand_rle(level, info.data, info.data_size, rows);
+    EXPECT_TRUE(target.fences_intact());
+    return {whole, target.words};
+}
+
+// The public decoder against the plain one, then the expansion at every level
+// (when the header passes the checks) against the plain decoder's pixels.
+void expect_same_decoding(const bytes& file, std::size_t count, const std::string& what)
+{
+    const decode_result fast = run_decoder(file, count, tga24_to_sprite16);
+    const decode_result slow = run_decoder(file, count, plain::tga24_to_sprite16);
+    EXPECT_EQ(fast.message, slow.message) << what;
+    EXPECT_EQ(fast.sprite.w, slow.sprite.w) << what;
+    EXPECT_EQ(fast.sprite.h, slow.sprite.h) << what;
+    EXPECT_EQ(fast.sprite.bpp, slow.sprite.bpp) << what;
+    ASSERT_EQ(fast.words, slow.words) << what;
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    if (tga24_check(&info) != tga_ok)
+        return;
+    for (simd_level level : levels_here()) {
+        const expansion e = expand_at(level, file, count);
+        EXPECT_EQ(e.whole, slow.message.empty()) << what << " " << name_of(level);
+        ASSERT_EQ(e.words, slow.words) << what << " " << name_of(level);
+    }
+}
+
+// Stored pixels, as BGR bytes; neighbours repeat often enough to make runs.
+bytes random_bgr(std::mt19937& rng, std::size_t count)
+{
+    bytes out;
+    std::uint8_t b = 0, g = 0, r = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (random_in(rng, 0, 2) != 0) {
+            b = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+            g = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+            r = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+        }
+        out.insert(out.end(), {b, g, r});
+    }
+    return out;
+}
+
+// Packets of random kinds and lengths with no regard for rows; the last one may
+// reach past the picture's end.
+bytes random_packets(std::mt19937& rng, std::size_t count)
+{
+    bytes out;
+    std::size_t n = 0;
+    while (n < count) {
+        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128) : random_in(rng, 1, 24);
+        const bool run = random_in(rng, 0, 1) != 0;
+        out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
+        const bytes pixels = random_bgr(rng, run ? 1 : static_cast<std::size_t>(length));
+        out.insert(out.end(), pixels.begin(), pixels.end());
+        n += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+std::uint8_t descriptor_bits(bool top_down, bool right_to_left)
+{
+    return static_cast<std::uint8_t>((top_down ? 0x20 : 0) | (right_to_left ? 0x10 : 0));
+}
+
+TEST(tga24_to_sprite16, matches_the_plain_decoder_on_random_pictures_in_every_layout)
+{
+    std::mt19937 rng(9);
+    for (int round = 0; round < 1500; ++round) {
+        const int w = random_in(rng, 0, 4) == 0 ? random_in(rng, 0, 3) : random_in(rng, 1, 300);
+        const int h = random_in(rng, 0, 6) == 0 ? random_in(rng, 0, 1) : random_in(rng, 1, 9);
+        const bool rle = random_in(rng, 0, 1) != 0;
+        const bool top_down = random_in(rng, 0, 1) != 0;
+        const bool right_to_left = random_in(rng, 0, 3) == 0;
+        const std::size_t count = std::size_t(w) * h;
+        bytes file = tga_header(rle ? 10 : 2, static_cast<std::uint16_t>(w),
+                                static_cast<std::uint16_t>(h), 24,
+                                descriptor_bits(top_down, right_to_left),
+                                static_cast<std::uint8_t>(random_in(rng, 0, 2)));
+        file.insert(file.end(), file[0], 0xA5);
+        const bytes data = rle ? random_packets(rng, count) : random_bgr(rng, count);
+        file.insert(file.end(), data.begin(), data.end());
+        const std::string what = std::to_string(w) + "x" + std::to_string(h) +
+                                 (rle ? " rle" : " raw") + (top_down ? " top-down" : " bottom-up") +
+                                 (right_to_left ? " right-to-left" : "");
+        expect_same_decoding(file, count, what);
+        // Cut short anywhere: both refuse alike, with the same pixels written before.
+        bytes cut = file;
+        cut.resize(file.size() - static_cast<std::size_t>(random_in(rng, 0, static_cast<int>(data.size()))));
+        expect_same_decoding(cut, count, what + " cut to " + std::to_string(cut.size()));
+    }
+}
+
+TEST(tga24_to_sprite16, matches_the_plain_decoder_on_packets_made_by_the_writer)
+{
+    std::mt19937 rng(10);
+    for (int round = 0; round < 200; ++round) {
+        rgb_picture p = make_picture(static_cast<std::uint16_t>(random_in(rng, 1, 200)),
+                                     static_cast<std::uint16_t>(random_in(rng, 1, 6)));
+        const bytes bgr = random_bgr(rng, p.pixels.size());
+        for (std::size_t i = 0; i < p.pixels.size(); ++i)
+            p.pixels[i] = {bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]};
+        tga_layout layout;
+        layout.run_length = random_in(rng, 0, 3) != 0;
+        layout.top_down = random_in(rng, 0, 1) != 0;
+        layout.right_to_left = random_in(rng, 0, 3) == 0;
+        expect_same_decoding(tga_encode(p, layout), p.pixels.size(), "writer round " + std::to_string(round));
+    }
+}
+
+TEST(tga24_to_sprite16, refusals_match_the_plain_decoder)
+{
+    for (std::uint8_t type : {1, 2, 3, 9, 10, 11}) {
+        for (std::uint8_t bpp : {8, 16, 24, 32}) {
+            bytes file = tga_header(type, 3, 2, bpp, 0);
+            file.resize(file.size() + 18, 0x81);
+            expect_same_decoding(file, 6, "type " + std::to_string(type) + " bpp " + std::to_string(bpp));
+        }
+    }
+}
+
+} // namespace
