@@ -57,6 +57,20 @@ void fill_random(canvas& c, std::mt19937& rng)
         c.sprite.pixels[i] = random_pixel(rng);
 }
 
+// Two sprites of one size holding the same random pixels: one for the library,
+// one for the plain loop.
+struct twin_canvases {
+    canvas fast, slow;
+
+    twin_canvases(int w, int h, std::mt19937& rng)
+        : fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)),
+          slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h))
+    {
+        fill_random(fast, rng);
+        slow.words = fast.words;
+    }
+};
+
 // A random area of a w x h sprite, empty ones included now and then.
 area_t random_area(std::mt19937& rng, int w, int h)
 {
@@ -101,10 +115,8 @@ TEST(area_fill_16, matches_the_plain_loop_on_random_areas)
     std::mt19937 rng(2);
     for (int round = 0; round < 400; ++round) {
         const int w = random_in(rng, 1, 90), h = random_in(rng, 1, 12);
-        canvas fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        canvas slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        fill_random(fast, rng);
-        slow.words = fast.words;
+        twin_canvases twins(w, h, rng);
+        auto& [fast, slow] = twins;
         area_t area = random_area(rng, w, h);
         if (round % 5 == 0) // whole rows, which the kernel takes as one run
             area = {0, area.y, static_cast<std::uint16_t>(w), area.h};
@@ -168,11 +180,9 @@ TEST(sprite_area_blit_16, matches_the_plain_loop_between_sprites)
         const int sw = random_in(rng, 1, 80), sh = random_in(rng, 1, 10);
         const int dw = packed ? sw : random_in(rng, 1, 80), dh = random_in(rng, 1, 10);
         canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
-        canvas fast(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
-        canvas slow(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
         fill_random(src, rng);
-        fill_random(fast, rng);
-        slow.words = fast.words;
+        twin_canvases twins(dw, dh, rng);
+        auto& [fast, slow] = twins;
         area_t area = random_area(rng, sw, sh);
         area.w = static_cast<std::uint16_t>(std::min<int>(area.w, dw));
         area.h = static_cast<std::uint16_t>(std::min<int>(area.h, dh));
@@ -191,10 +201,8 @@ TEST(sprite_area_blit_16, overlap_within_one_sprite_keeps_the_pixel_by_pixel_res
     std::mt19937 rng(5);
     for (int round = 0; round < 3000; ++round) {
         const int w = random_in(rng, 1, 70), h = random_in(rng, 1, 8);
-        canvas fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        canvas slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        fill_random(fast, rng);
-        slow.words = fast.words;
+        twin_canvases twins(w, h, rng);
+        auto& [fast, slow] = twins;
         area_t area = random_area(rng, w, h);
         if (round % 3 == 0) // a single row moved right by a little: the repeating case
             area = {static_cast<std::uint16_t>(random_in(rng, 0, w - 1)),
@@ -263,11 +271,9 @@ TEST(sprite_blit_alpha_16, matches_the_plain_loop_at_random_sizes_positions_and_
         const int sw = random_in(rng, 0, 70), sh = random_in(rng, 0, 6);
         const int dw = sw + random_in(rng, 0, 20), dh = sh + random_in(rng, 0, 4);
         canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
-        canvas fast(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
-        canvas slow(static_cast<std::uint16_t>(dw), static_cast<std::uint16_t>(dh));
         fill_random(src, rng);
-        fill_random(fast, rng);
-        slow.words = fast.words;
+        twin_canvases twins(dw, dh, rng);
+        auto& [fast, slow] = twins;
         const int x = random_in(rng, 0, dw - sw), y = random_in(rng, 0, dh - sh);
         const int pick = random_in(rng, 0, 9);
         const auto weight = static_cast<std::uint8_t>(pick == 0 ? 0 : pick == 1 ? 255 : random_in(rng, 0, 255));

@@ -15,7 +15,7 @@ namespace {
 // top row red, green; bottom row blue, white. Pixels are blue, green, red bytes.
 const std::uint8_t tiny_tga[] = {
     0, 0, 2,          // no ID, no colour map, raw true-colour
-    0, 0, 0, 0, 0,    // colour-map specification
+    0, 0, 0, 0, 0,    // colour-map fields
     0, 0, 0, 0,       // origin
     2, 0, 2, 0,       // width 2, height 2
     24, 0x00,         // 24 bits, bottom row first
