@@ -2,11 +2,17 @@
 // library. They trust their bounds: the public functions check and clip nothing
 // either, and the decoder has validated the header before it calls them.
 //
-// Every kernel has a portable version and, on x86-64, SIMD versions beside it:
-// SSE2 is part of x86-64 and always there, SSSE3 and AVX2 are asked of the CPU
-// once. Callers pass the level to use, normally best_simd_level(); the tests
-// pass every level the machine has and hold each to the plain loops. Defining
-// VELMORA_PORTABLE builds the portable versions alone.
+// Every kernel has a portable version and SIMD versions beside it: on x86-64
+// SSE2, which is part of x86-64 and always there, and SSSE3 and AVX2, asked of
+// the CPU once; on aarch64 NEON, which is always there. Callers pass the level
+// to use, normally best_simd_level(); the tests pass every level the machine
+// has and hold each to the plain loops. Defining VELMORA_PORTABLE builds the
+// portable versions alone.
+//
+// Where the code lives: kernels_loops.h holds what every level shares (the row
+// walks, the packet decoder, the pixel-at-a-time spans); kernels_portable.cpp,
+// kernels_x86.cpp and kernels_neon.cpp each build them for their own levels
+// around their own spans; kernels.cpp picks the level.
 //
 // None of them allocates; each reads its source once.
 #pragma once
@@ -16,10 +22,13 @@
 
 #include "draw.h"
 
-enum class simd_level { portable, sse2, ssse3, avx2 };
+enum class simd_level { portable, sse2, ssse3, avx2, neon };
 
 // The highest level this build and this CPU support; fixed for the process.
 simd_level best_simd_level();
+
+// Whether this build and this CPU can run `level` (the tests run each that can).
+bool level_runs_here(simd_level level);
 
 // floor(y / 255) for every y < 65536, the way the SIMD blends compute it: the
 // high half of y * 0x8081, shifted right by 7 more. Proven exhaustively in the tests.

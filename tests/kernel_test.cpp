@@ -22,9 +22,10 @@ using bytes = std::vector<std::uint8_t>;
 
 std::vector<simd_level> levels_here()
 {
-    std::vector<simd_level> out{simd_level::portable};
-    for (simd_level l : {simd_level::sse2, simd_level::ssse3, simd_level::avx2}) {
-        if (l <= best_simd_level())
+    std::vector<simd_level> out;
+    for (simd_level l : {simd_level::portable, simd_level::sse2, simd_level::ssse3,
+                         simd_level::avx2, simd_level::neon}) {
+        if (level_runs_here(l))
             out.push_back(l);
     }
     return out;
@@ -37,6 +38,7 @@ std::string name_of(simd_level level)
     case simd_level::sse2: return "sse2";
     case simd_level::ssse3: return "ssse3";
     case simd_level::avx2: return "avx2";
+    case simd_level::neon: return "neon";
     }
     return "?";
 }

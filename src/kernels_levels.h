@@ -1,0 +1,49 @@
+// Which instruction sets this build has, and the kernels of each level: one
+// template per kernel, specialised in the file of that level's instruction set
+// (kernels_portable.cpp, kernels_x86.cpp, kernels_neon.cpp) and chosen between
+// in kernels.cpp. A level has only the specialisations listed beside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels.h"
+
+#if defined(__x86_64__) && !defined(VELMORA_PORTABLE)
+#define VELMORA_X86_SIMD 1
+#else
+#define VELMORA_X86_SIMD 0
+#endif
+
+// NEON (Advanced SIMD) is part of every aarch64 processor.
+#if defined(__aarch64__) && defined(__ARM_NEON) && !defined(VELMORA_PORTABLE)
+#define VELMORA_NEON 1
+#else
+#define VELMORA_NEON 0
+#endif
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void fill_rows_at(pixel16* first, std::size_t w, std::size_t h, std::size_t stride, pixel16 value);
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void blend_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
+                   std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
+
+// portable, ssse3, avx2, neon
+template <simd_level L>
+void convert_bgr_at(pixel16* to, const std::uint8_t* bgr, std::size_t n);
+
+// portable, sse2, ssse3, avx2, neon
+template <simd_level L>
+void expand_raw_at(const std::uint8_t* bgr, const picture_rows& rows);
+
+// portable, sse2, ssse3, avx2, neon
+template <simd_level L>
+bool expand_rle_at(const std::uint8_t* data, std::size_t size, const picture_rows& rows);
+
+#if VELMORA_X86_SIMD
+// The best x86-64 level this CPU has, asked once (kernels_x86.cpp).
+simd_level x86_simd_level();
+#endif

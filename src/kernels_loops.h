@@ -1,0 +1,266 @@
+// What the kernels of every level share: the pixel-at-a-time spans that the
+// SIMD spans fall back on for short tails and overlaps, and the loops around
+// the spans (rows of a fill or a blend, the raw and run-length decoders).
+//
+// The loops are templates over a level tag, an empty struct that each kernel
+// file defines for its levels together with that level's spans:
+//
+//   fill_span(tag, to, n, value)          to[i] = value, i < n
+//   convert_bgr_span(tag, to, bgr, n)     to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i])
+//   blend_span(tag, to, from, n, weight)  to[i] = blend_pixel(from[i], to[i], weight), in order
+//
+// found by argument-dependent lookup on the tag. A kernel file instantiates the
+// loops inside a function compiled for its instruction set (flattened, on
+// x86-64), so the spans inline into the loops.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "draw.h"
+#include "kernels.h"
+
+namespace kernel_loops {
+
+inline bool ranges_overlap_ahead(const pixel16* to, const pixel16* from, std::size_t n)
+{
+    // As integers: the two ranges may lie in unrelated arrays.
+    const auto t = reinterpret_cast<std::uintptr_t>(to);
+    const auto f = reinterpret_cast<std::uintptr_t>(from);
+    return f < t && t - f < n * sizeof(pixel16);
+}
+
+// ---------------------------------------------------------------- pixel at a time
+
+inline void fill_span_portable(pixel16* to, std::size_t n, pixel16 value)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = value;
+}
+
+inline pixel16 bgr_to_16(const std::uint8_t* bgr)
+{
+    return rgb24_to_16(bgr[2], bgr[1], bgr[0]);
+}
+
+inline void convert_bgr_portable(pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i, bgr += 3)
+        to[i] = bgr_to_16(bgr);
+}
+
+// On the 5- and 6-bit fields: c = ((255 - weight) * s + weight * d) / 255
+inline pixel16 blend_pixel(pixel16 s, pixel16 d, unsigned weight)
+{
+    const unsigned keep = weight;
+    const unsigned take = 255 - weight;
+    const unsigned r = (take * (s >> 11) + keep * (d >> 11)) / 255;
+    const unsigned g = (take * (s >> 5 & 0x3F) + keep * (d >> 5 & 0x3F)) / 255;
+    const unsigned b = (take * (s & 0x1F) + keep * (d & 0x1F)) / 255;
+    return static_cast<pixel16>(r << 11 | g << 5 | b);
+}
+
+inline void blend_span_portable(pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = blend_pixel(from[i], to[i], weight);
+}
+
+// ---------------------------------------------------------------- rows
+
+template <typename Level>
+void fill_rows_with(Level level, pixel16* first, std::size_t w, std::size_t h,
+                    std::size_t stride, pixel16 value)
+{
+    for (std::size_t j = 0; j < h; ++j)
+        fill_span(level, first + j * stride, w, value);
+}
+
+// Where `to` runs ahead of `from` within reach, the plain loop reads pixels it
+// has just written: only the pixel-by-pixel loop gives that result.
+template <typename Level>
+void blend_rows_with(Level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                     std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight)
+{
+    for (std::size_t j = 0; j < h; ++j) {
+        pixel16* t = to + j * to_stride;
+        const pixel16* f = from + j * from_stride;
+        if (ranges_overlap_ahead(t, f, w))
+            blend_span_portable(t, f, w, weight);
+        else
+            blend_span(level, t, f, w, weight);
+    }
+}
+
+// ---------------------------------------------------------------- decoding
+
+constexpr std::size_t pixel_bytes = 3;
+constexpr std::size_t largest_packet = 1 + 128 * pixel_bytes;
+
+// Stored pixels go to the sprite in spans that never cross a row end, so each
+// span is one stretch of memory. A picture stored top row first, left to right,
+// fills memory in order: as one row of w * h pixels it takes any packet whole.
+struct pixel_sink {
+    picture_rows rows;
+    std::size_t row; // stored rows finished
+    std::size_t col; // pixels put into the current stored row
+};
+
+inline pixel_sink make_sink(const picture_rows& rows)
+{
+    if (rows.top_down && !rows.right_to_left)
+        return {{rows.pixels, rows.w * rows.h, 1, true, false}, 0, 0};
+    return {rows, 0, 0};
+}
+
+inline std::size_t room_in_row(const pixel_sink& sink)
+{
+    return sink.rows.w - sink.col;
+}
+
+// The next n pixels of the current stored row (n <= room_in_row), in the sprite.
+inline pixel16* next_span(const pixel_sink& sink, std::size_t n)
+{
+    const picture_rows& r = sink.rows;
+    const std::size_t y = r.top_down ? sink.row : r.h - 1 - sink.row;
+    const std::size_t x = r.right_to_left ? r.w - sink.col - n : sink.col;
+    return r.pixels + y * r.w + x;
+}
+
+inline void advance(pixel_sink& sink, std::size_t n)
+{
+    sink.col += n;
+    if (sink.col == sink.rows.w) {
+        sink.col = 0;
+        ++sink.row;
+    }
+}
+
+template <typename Level>
+void put_run(Level level, pixel_sink& sink, pixel16 p, std::size_t n)
+{
+    while (n > 0) {
+        const std::size_t k = std::min(n, room_in_row(sink));
+        fill_span(level, next_span(sink, k), k, p);
+        advance(sink, k);
+        n -= k;
+    }
+}
+
+// A mirrored row gets each span converted in place, then turned around.
+template <typename Level>
+void put_pixels(Level level, pixel_sink& sink, const std::uint8_t* bgr, std::size_t n)
+{
+    while (n > 0) {
+        const std::size_t k = std::min(n, room_in_row(sink));
+        pixel16* span = next_span(sink, k);
+        convert_bgr_span(level, span, bgr, k);
+        if (sink.rows.right_to_left)
+            std::reverse(span, span + k);
+        advance(sink, k);
+        bgr += pixel_bytes * k;
+        n -= k;
+    }
+}
+
+template <typename Level>
+void expand_raw_with(Level level, const std::uint8_t* bgr, const picture_rows& rows)
+{
+    pixel_sink sink = make_sink(rows);
+    put_pixels(level, sink, bgr, sink.rows.w * sink.rows.h);
+}
+
+// Pixels [first, first + k) of the packet at `packet`, at `to`.
+template <typename Level>
+void put_packet_part(Level level, pixel16* to, const std::uint8_t* packet, std::size_t first,
+                     std::size_t k)
+{
+    if (packet[0] & 0x80)
+        fill_span(level, to, k, bgr_to_16(packet + 1));
+    else
+        convert_bgr_span(level, to, packet + 1 + pixel_bytes * first, k);
+}
+
+// The common packets, as many as follow each other: whole in the data (at least
+// one largest packet of bytes left, so no packet needs checking) and reaching
+// at most into the next row of the picture, left to right. Stops at the first
+// packet that needs more care, or at the picture's end; returns the bytes used.
+template <typename Level>
+std::size_t expand_plain_packets(Level level, const std::uint8_t* data, std::size_t size,
+                                 pixel_sink& sink)
+{
+    const std::size_t w = sink.rows.w;
+    const std::size_t h = sink.rows.h;
+    if (size < largest_packet || sink.rows.right_to_left || sink.row == h)
+        return 0;
+    const std::uint8_t* p = data;
+    const std::uint8_t* const last_safe = data + (size - largest_packet);
+    std::size_t room = w - sink.col;
+    pixel16* out = next_span(sink, room);
+    while (p <= last_safe) {
+        const unsigned header = *p;
+        const std::size_t length = (header & 0x7Fu) + 1;
+        const std::size_t bytes = header & 0x80 ? 1 + pixel_bytes : 1 + pixel_bytes * length;
+        if (length < room) {
+            put_packet_part(level, out, p, 0, length);
+            out += length;
+            room -= length;
+        } else {
+            const std::size_t rest = length - room;
+            if (rest > w || (rest > 0 && sink.row + 1 == h))
+                break; // spans rows, or is cut at the picture's end
+            put_packet_part(level, out, p, 0, room);
+            sink.col = 0;
+            if (++sink.row == h) {
+                room = w;
+                p += bytes;
+                break;
+            }
+            out = next_span(sink, w);
+            put_packet_part(level, out, p, room, rest);
+            out += rest;
+            room = w - rest;
+        }
+        p += bytes;
+    }
+    sink.col = w - room;
+    return static_cast<std::size_t>(p - data);
+}
+
+template <typename Level>
+bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
+                     const picture_rows& rows)
+{
+    pixel_sink sink = make_sink(rows);
+    const std::size_t count = rows.w * rows.h;
+    std::size_t pos = 0;
+    while (sink.row * sink.rows.w + sink.col < count) {
+        const std::size_t used = expand_plain_packets(level, data + pos, size - pos, sink);
+        if (used > 0) {
+            pos += used;
+            continue;
+        }
+        // Any packet: checked against the data's end, cut at the picture's end,
+        // split at row ends, mirrored.
+        if (pos == size)
+            return false;
+        const std::size_t n = sink.row * sink.rows.w + sink.col;
+        const std::uint8_t header = data[pos++];
+        const std::size_t length = std::min<std::size_t>((header & 0x7Fu) + 1, count - n);
+        if (header & 0x80) {
+            if (size - pos < pixel_bytes)
+                return false;
+            put_run(level, sink, bgr_to_16(data + pos), length);
+            pos += pixel_bytes;
+        } else {
+            if ((size - pos) / pixel_bytes < length)
+                return false;
+            put_pixels(level, sink, data + pos, length);
+            pos += pixel_bytes * length;
+        }
+    }
+    return true;
+}
+
+} // namespace kernel_loops

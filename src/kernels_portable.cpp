@@ -1,0 +1,61 @@
+// The portable level: plain C++ spans around the shared loops. Built on every
+// architecture, and the only level when VELMORA_PORTABLE is defined.
+#include "kernels_levels.h"
+#include "kernels_loops.h"
+
+namespace {
+
+using namespace kernel_loops;
+
+struct portable_t {};
+
+void fill_span(portable_t, pixel16* to, std::size_t n, pixel16 value)
+{
+    fill_span_portable(to, n, value);
+}
+
+void convert_bgr_span(portable_t, pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_portable(to, bgr, n);
+}
+
+void blend_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    blend_span_portable(to, from, n, weight);
+}
+
+} // namespace
+
+template <>
+void fill_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
+                                        std::size_t stride, pixel16 value)
+{
+    fill_rows_with(portable_t{}, first, w, h, stride, value);
+}
+
+template <>
+void blend_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride, const pixel16* from,
+                                         std::size_t from_stride, std::size_t w, std::size_t h,
+                                         unsigned weight)
+{
+    blend_rows_with(portable_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+template <>
+void convert_bgr_at<simd_level::portable>(pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_portable(to, bgr, n);
+}
+
+template <>
+void expand_raw_at<simd_level::portable>(const std::uint8_t* bgr, const picture_rows& rows)
+{
+    expand_raw_with(portable_t{}, bgr, rows);
+}
+
+template <>
+bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t size,
+                                         const picture_rows& rows)
+{
+    return expand_rle_with(portable_t{}, data, size, rows);
+}

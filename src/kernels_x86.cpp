@@ -1,0 +1,404 @@
+// The x86-64 levels: SSE2 (part of x86-64, always there), SSSE3 and AVX2.
+//
+// Loads and stores are unaligned (loadu/storeu) or aligned only after the
+// kernel has aligned its own pointer, so pixel memory needs nothing beyond
+// pixel16 alignment. Spans above SSE2 carry a target attribute: compiled for
+// the instruction set they need, called only once best_simd_level() has vouched
+// for it. Each level's kernels are the shared loops of kernels_loops.h,
+// flattened into one function compiled for that level, so the spans inline
+// into the loops. Only the spans use intrinsics.
+#include "kernels_levels.h"
+
+#if VELMORA_X86_SIMD
+
+#include <immintrin.h>
+
+#include "kernels_loops.h"
+
+namespace {
+
+using namespace kernel_loops;
+
+std::size_t pixels_to_alignment(const pixel16* p, std::size_t bytes)
+{
+    const std::size_t off = reinterpret_cast<std::uintptr_t>(p) % bytes;
+    return off == 0 ? 0 : (bytes - off) / sizeof(pixel16);
+}
+
+// ---------------------------------------------------------------- fill
+
+// Fewer than 16 pixels in at most two stores that may overlap: no loop, and the
+// short runs of run-length data take few branches.
+void fill_short_sse2(pixel16* to, std::size_t n, __m128i v)
+{
+    if (n >= 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 8), v);
+    } else if (n >= 4) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n - 4), v);
+    } else if (n > 0) {
+        // 0, n / 2 and n - 1 cover every pixel of one, two or three.
+        const auto p = static_cast<pixel16>(_mm_cvtsi128_si32(v));
+        to[0] = p;
+        to[n / 2] = p;
+        to[n - 1] = p;
+    }
+}
+
+// to[i] = value, 8 at a time after one unaligned store; the last may overlap.
+void fill_span_sse2(pixel16* to, std::size_t n, pixel16 value)
+{
+    const __m128i v = _mm_set1_epi16(static_cast<short>(value));
+    if (n < 16) {
+        fill_short_sse2(to, n, v);
+        return;
+    }
+    std::size_t i = pixels_to_alignment(to, 16);
+    if (i != 0)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+    for (; i + 8 <= n; i += 8)
+        _mm_store_si128(reinterpret_cast<__m128i*>(to + i), v);
+    if (i < n)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 8), v);
+}
+
+// to[i] = value, 16 at a time, four stores a turn while there is room.
+__attribute__((target("avx2"))) void fill_span_avx2(pixel16* to, std::size_t n, pixel16 value)
+{
+    const __m256i v = _mm256_set1_epi16(static_cast<short>(value));
+    if (n < 16) {
+        fill_short_sse2(to, n, _mm256_castsi256_si128(v));
+        return;
+    }
+    // Up to 128 pixels (a run packet's most) in stores from both ends, no loop.
+    if (n <= 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16), v);
+        return;
+    }
+    if (n <= 64) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 32), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16), v);
+        return;
+    }
+    if (n <= 128) {
+        for (std::size_t k = 0; k < 64; k += 16) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + k), v);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 64 + k), v);
+        }
+        return;
+    }
+    std::size_t i = pixels_to_alignment(to, 32);
+    if (i != 0)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), v);
+    for (; i + 64 <= n; i += 64) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i), v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 16), v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 32), v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i + 48), v);
+    }
+    for (; i + 16 <= n; i += 16)
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to + i), v);
+    if (i < n)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16), v);
+}
+
+// ---------------------------------------------------------------- BGR to RGB565
+
+// Eight pixels, 24 bytes, arrive in two overlapping 16-byte loads: `a` holds
+// pixels 0-3 at bytes 0-11, `b` (loaded 8 bytes later) pixels 4-7 at bytes 4-15.
+// Byte shuffles gather, per 16-bit lane, R:G (red in the high byte) and 0:B;
+// then p = (rg & 0xF800) | ((rg << 3) & 0x07E0) | (b >> 3).
+constexpr char z = -128; // a shuffle index with the top bit set gives a zero byte
+
+__attribute__((target("ssse3"))) __m128i convert8_ssse3(const std::uint8_t* bgr)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 8));
+    const __m128i rg_a = _mm_setr_epi8(1, 2, 4, 5, 7, 8, 10, 11, z, z, z, z, z, z, z, z);
+    const __m128i rg_b = _mm_setr_epi8(z, z, z, z, z, z, z, z, 5, 6, 8, 9, 11, 12, 14, 15);
+    const __m128i b_a = _mm_setr_epi8(0, z, 3, z, 6, z, 9, z, z, z, z, z, z, z, z, z);
+    const __m128i b_b = _mm_setr_epi8(z, z, z, z, z, z, z, z, 4, z, 7, z, 10, z, 13, z);
+    const __m128i rg = _mm_or_si128(_mm_shuffle_epi8(a, rg_a), _mm_shuffle_epi8(b, rg_b));
+    const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(a, b_a), _mm_shuffle_epi8(b, b_b));
+    const __m128i red = _mm_and_si128(rg, _mm_set1_epi16(static_cast<short>(0xF800)));
+    const __m128i green = _mm_and_si128(_mm_slli_epi16(rg, 3), _mm_set1_epi16(0x07E0));
+    return _mm_or_si128(_mm_or_si128(red, green), _mm_srli_epi16(blue, 3));
+}
+
+// Eight at a time; the last eight may overlap the others (harmless: `to` and
+// `bgr` are distinct, so converting a pixel twice gives the same value).
+__attribute__((target("ssse3"))) void convert_bgr_ssse3(pixel16* to, const std::uint8_t* bgr,
+                                                        std::size_t n)
+{
+    if (n < 8) {
+        convert_bgr_portable(to, bgr, n);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), convert8_ssse3(bgr + 3 * i));
+    if (i < n)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 8), convert8_ssse3(bgr + 3 * (n - 8)));
+}
+
+// The same, sixteen pixels in two 128-bit lanes: pixels 0-7 below, 8-15 above.
+__attribute__((target("avx2"))) __m256i load_two_avx2(const std::uint8_t* low,
+                                                       const std::uint8_t* high)
+{
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+__attribute__((target("avx2"))) __m256i convert16_avx2(const std::uint8_t* bgr)
+{
+    const __m256i a = load_two_avx2(bgr, bgr + 24);
+    const __m256i b = load_two_avx2(bgr + 8, bgr + 32);
+    const __m256i rg_a = _mm256_setr_epi8(1, 2, 4, 5, 7, 8, 10, 11, z, z, z, z, z, z, z, z,
+                                          1, 2, 4, 5, 7, 8, 10, 11, z, z, z, z, z, z, z, z);
+    const __m256i rg_b = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 5, 6, 8, 9, 11, 12, 14, 15,
+                                          z, z, z, z, z, z, z, z, 5, 6, 8, 9, 11, 12, 14, 15);
+    const __m256i b_a = _mm256_setr_epi8(0, z, 3, z, 6, z, 9, z, z, z, z, z, z, z, z, z,
+                                         0, z, 3, z, 6, z, 9, z, z, z, z, z, z, z, z, z);
+    const __m256i b_b = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 4, z, 7, z, 10, z, 13, z,
+                                         z, z, z, z, z, z, z, z, 4, z, 7, z, 10, z, 13, z);
+    const __m256i rg = _mm256_or_si256(_mm256_shuffle_epi8(a, rg_a), _mm256_shuffle_epi8(b, rg_b));
+    const __m256i blue = _mm256_or_si256(_mm256_shuffle_epi8(a, b_a), _mm256_shuffle_epi8(b, b_b));
+    const __m256i red = _mm256_and_si256(rg, _mm256_set1_epi16(static_cast<short>(0xF800)));
+    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(rg, 3), _mm256_set1_epi16(0x07E0));
+    return _mm256_or_si256(_mm256_or_si256(red, green), _mm256_srli_epi16(blue, 3));
+}
+
+__attribute__((target("avx2"))) void convert_bgr_avx2(pixel16* to, const std::uint8_t* bgr,
+                                                      std::size_t n)
+{
+    if (n < 16) {
+        convert_bgr_ssse3(to, bgr, n);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), convert16_avx2(bgr + 3 * i));
+    if (i < n)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 16),
+                            convert16_avx2(bgr + 3 * (n - 16)));
+}
+
+// ---------------------------------------------------------------- blend
+
+// The same on eight pixels in 16-bit lanes: every sum stays below 255 * 64, and
+// the division is div255_by_multiply.
+__m128i blend8_sse2(__m128i s, __m128i d, __m128i take, __m128i keep)
+{
+    const __m128i m5 = _mm_set1_epi16(0x1F);
+    const __m128i m6 = _mm_set1_epi16(0x3F);
+    const __m128i magic = _mm_set1_epi16(static_cast<short>(0x8081));
+    const __m128i yr = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(s, 11), take),
+                                     _mm_mullo_epi16(_mm_srli_epi16(d, 11), keep));
+    const __m128i yg = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(s, 5), m6), take),
+                                     _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(d, 5), m6), keep));
+    const __m128i yb = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(s, m5), take),
+                                     _mm_mullo_epi16(_mm_and_si128(d, m5), keep));
+    const __m128i r = _mm_srli_epi16(_mm_mulhi_epu16(yr, magic), 7);
+    const __m128i g = _mm_srli_epi16(_mm_mulhi_epu16(yg, magic), 7);
+    const __m128i b = _mm_srli_epi16(_mm_mulhi_epu16(yb, magic), 7);
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r, 11), _mm_slli_epi16(g, 5)), b);
+}
+
+// Each group of eight is loaded whole before it is stored, so `to` behind or
+// equal to `from` reads only pixels not yet written, as the plain loop does.
+void blend_span_sse2(pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    const __m128i take = _mm_set1_epi16(static_cast<short>(255 - weight));
+    const __m128i keep = _mm_set1_epi16(static_cast<short>(weight));
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), blend8_sse2(s, d, take, keep));
+    }
+    blend_span_portable(to + i, from + i, n - i, weight);
+}
+
+__attribute__((target("avx2"))) __m256i blend16_avx2(__m256i s, __m256i d, __m256i take,
+                                                     __m256i keep)
+{
+    const __m256i m5 = _mm256_set1_epi16(0x1F);
+    const __m256i m6 = _mm256_set1_epi16(0x3F);
+    const __m256i magic = _mm256_set1_epi16(static_cast<short>(0x8081));
+    const __m256i yr = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(s, 11), take),
+                                        _mm256_mullo_epi16(_mm256_srli_epi16(d, 11), keep));
+    const __m256i yg =
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(s, 5), m6), take),
+                         _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(d, 5), m6), keep));
+    const __m256i yb = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, m5), take),
+                                        _mm256_mullo_epi16(_mm256_and_si256(d, m5), keep));
+    const __m256i r = _mm256_srli_epi16(_mm256_mulhi_epu16(yr, magic), 7);
+    const __m256i g = _mm256_srli_epi16(_mm256_mulhi_epu16(yg, magic), 7);
+    const __m256i b = _mm256_srli_epi16(_mm256_mulhi_epu16(yb, magic), 7);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(r, 11), _mm256_slli_epi16(g, 5)), b);
+}
+
+__attribute__((target("avx2"))) void blend_span_avx2(pixel16* to, const pixel16* from,
+                                                     std::size_t n, unsigned weight)
+{
+    const __m256i take = _mm256_set1_epi16(static_cast<short>(255 - weight));
+    const __m256i keep = _mm256_set1_epi16(static_cast<short>(weight));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), blend16_avx2(s, d, take, keep));
+    }
+    blend_span_sse2(to + i, from + i, n - i, weight);
+}
+
+// ---------------------------------------------------------------- the spans of each level
+
+struct sse2_t {};
+struct ssse3_t {};
+struct avx2_t {};
+
+void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
+void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
+__attribute__((target("avx2"))) void fill_span(avx2_t, pixel16* to, std::size_t n, pixel16 value)
+{
+    fill_span_avx2(to, n, value);
+}
+
+void convert_bgr_span(sse2_t, pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_portable(to, bgr, n);
+}
+__attribute__((target("ssse3"))) void convert_bgr_span(ssse3_t, pixel16* to,
+                                                       const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_ssse3(to, bgr, n);
+}
+__attribute__((target("avx2"))) void convert_bgr_span(avx2_t, pixel16* to, const std::uint8_t* bgr,
+                                                      std::size_t n)
+{
+    convert_bgr_avx2(to, bgr, n);
+}
+
+void blend_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    blend_span_sse2(to, from, n, weight);
+}
+__attribute__((target("avx2"))) void blend_span(avx2_t, pixel16* to, const pixel16* from,
+                                                std::size_t n, unsigned weight)
+{
+    blend_span_avx2(to, from, n, weight);
+}
+
+// __builtin_cpu_supports also checks that the system saves the AVX registers.
+simd_level detect_simd_level()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return simd_level::avx2;
+    if (__builtin_cpu_supports("ssse3"))
+        return simd_level::ssse3;
+    return simd_level::sse2;
+}
+
+} // namespace
+
+simd_level x86_simd_level()
+{
+    static const simd_level best = detect_simd_level();
+    return best;
+}
+
+// ---------------------------------------------------------------- the kernels of each level
+
+template <>
+void fill_rows_at<simd_level::sse2>(pixel16* first, std::size_t w, std::size_t h,
+                                    std::size_t stride, pixel16 value)
+{
+    fill_rows_with(sse2_t{}, first, w, h, stride, value);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void fill_rows_at<simd_level::avx2>(
+    pixel16* first, std::size_t w, std::size_t h, std::size_t stride, pixel16 value)
+{
+    fill_rows_with(avx2_t{}, first, w, h, stride, value);
+}
+
+template <>
+void blend_rows_at<simd_level::sse2>(pixel16* to, std::size_t to_stride, const pixel16* from,
+                                     std::size_t from_stride, std::size_t w, std::size_t h,
+                                     unsigned weight)
+{
+    blend_rows_with(sse2_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void blend_rows_at<simd_level::avx2>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    std::size_t w, std::size_t h, unsigned weight)
+{
+    blend_rows_with(avx2_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+template <>
+__attribute__((target("ssse3"))) void convert_bgr_at<simd_level::ssse3>(
+    pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_ssse3(to, bgr, n);
+}
+
+template <>
+__attribute__((target("avx2"))) void convert_bgr_at<simd_level::avx2>(
+    pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_avx2(to, bgr, n);
+}
+
+template <>
+void expand_raw_at<simd_level::sse2>(const std::uint8_t* bgr, const picture_rows& rows)
+{
+    expand_raw_with(sse2_t{}, bgr, rows);
+}
+
+template <>
+__attribute__((target("ssse3"), flatten)) void expand_raw_at<simd_level::ssse3>(
+    const std::uint8_t* bgr, const picture_rows& rows)
+{
+    expand_raw_with(ssse3_t{}, bgr, rows);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void expand_raw_at<simd_level::avx2>(
+    const std::uint8_t* bgr, const picture_rows& rows)
+{
+    expand_raw_with(avx2_t{}, bgr, rows);
+}
+
+template <>
+bool expand_rle_at<simd_level::sse2>(const std::uint8_t* data, std::size_t size,
+                                     const picture_rows& rows)
+{
+    return expand_rle_with(sse2_t{}, data, size, rows);
+}
+
+template <>
+__attribute__((target("ssse3"), flatten)) bool expand_rle_at<simd_level::ssse3>(
+    const std::uint8_t* data, std::size_t size, const picture_rows& rows)
+{
+    return expand_rle_with(ssse3_t{}, data, size, rows);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
+    const std::uint8_t* data, std::size_t size, const picture_rows& rows)
+{
+    return expand_rle_with(avx2_t{}, data, size, rows);
+}
+
+#endif
