@@ -81,7 +81,7 @@ test-sanitize: deps
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD) -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target tga_fuzz draw_fuzz make_fuzz_corpus
-	$(FUZZ_BUILD)/fuzz/make_fuzz_corpus $(FUZZ_BUILD)/seeds
+	$(FUZZ_BUILD)/make_fuzz_corpus $(FUZZ_BUILD)/seeds
 
 # A bounded run of each target, for `make test`.
 fuzz-smoke: fuzz-build
