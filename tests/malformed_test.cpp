@@ -1,7 +1,6 @@
 // Hand-made broken, odd and hostile TGA files, each with the outcome it must
-// have, run twice: through the library (header, check, decoder), here, and
-// through the viewer's loading phase as sample 1 between three good samples
-// (malformed_viewer_test.cpp, built with the viewer).
+// have, run twice: through the library (header, check, decoder) and through the
+// viewer's loading phase as sample 1 between three good samples.
 //
 // Each run watches for
 //   - reads past the end of the file: the library reads it from the very end of
