@@ -68,16 +68,22 @@ const char* check_name(tga_check_t check)
     return "?";
 }
 
-// Pixel memory only once the check passes, as the viewer does.
-std::vector<pixel16> pixel_room(const tga_info_t& info, bool decodable)
+// Room for the whole picture once the check passes, as the viewer does, or when
+// the picture is small anyway; a refused huge claim gets none.
+bool whole_room(const tga_info_t& info, tga_check_t check)
 {
-    return std::vector<pixel16>(decodable ? std::size_t{info.w} * info.h + 1 : 1, 0xDEAD);
+    return check == tga_ok || std::size_t{info.w} * info.h * sizeof(pixel16) <= allocation_limit;
+}
+
+std::vector<pixel16> pixel_room(const tga_info_t& info, tga_check_t check)
+{
+    return std::vector<pixel16>(whole_room(info, check) ? std::size_t{info.w} * info.h + 1 : 1, 0xDEAD);
 }
 
 std::string tga24_part(const tga_info_t& info)
 {
     const tga_check_t check = tga24_check(&info);
-    std::vector<pixel16> room = pixel_room(info, check == tga_ok);
+    std::vector<pixel16> room = pixel_room(info, check);
     sprite_t sprite{1, 1, 1, room.data()};
     testing::internal::CaptureStdout();
     tga24_to_sprite16(&info, &sprite);
