@@ -34,7 +34,8 @@ int sprite_blit_key_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std:
 int sprite_area_blit_key_16(sprite_t* dst, const sprite_t* src, const area_t* area,
                             std::uint16_t x, std::uint16_t y, pixel16 key);
 
-// per channel, on 8-bit expansions: D = (a * S + (255 - a) * D) / 255, a = alpha[row * src->w + col]
+// per channel, on 8-bit expansions: D = (a * S + (255 - a) * D) / 255, a = alpha[row * src->w + col],
+// row and col of the source pixel S
 int sprite_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,
                       std::uint16_t x, std::uint16_t y);
 int sprite_area_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,

@@ -126,8 +126,9 @@ pixel16 model_blend(pixel16 s, pixel16 d, unsigned weight)
 }
 
 // The alpha blit's formula: a * S + (255 - a) * D is the blend's at weight 255 - a.
-void model_blit_a8(picture& dst, const std::vector<pixel16>& src, const std::vector<std::uint8_t>& alpha,
-                   std::size_t src_w, const area_t& a, std::size_t x, std::size_t y)
+void model_blit_a8(picture& dst, const std::vector<pixel16>& src,
+                   const std::vector<std::uint8_t>& alpha, std::size_t src_w, const area_t& a,
+                   std::size_t x, std::size_t y)
 {
     for (std::size_t j = 0; j < a.h; ++j) {
         for (std::size_t i = 0; i < a.w; ++i) {
@@ -242,7 +243,8 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
         const std::uint16_t x = next_upto(in, d.w - s.w);
         const std::uint16_t y = next_upto(in, d.h - s.h);
         const pixel16 key = key_from(src, in);
-        require(sprite_blit_key_16(&dst.sprite, &src.sprite, x, y, key) == 0, "sprite_blit_key_16 result");
+        require(sprite_blit_key_16(&dst.sprite, &src.sprite, x, y, key) == 0,
+                "sprite_blit_key_16 result");
         model_blit_key(dst, src.model, s.w, area_t{0, 0, s.w, s.h}, x, y, key);
         break;
     }

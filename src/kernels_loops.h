@@ -9,7 +9,8 @@
 //   convert_bgr_span(tag, to, bgr, n)     to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i])
 //   blend_span(tag, to, from, n, weight)  to[i] = blend_pixel(from[i], to[i], weight), in order
 //   blit_key_span(tag, to, from, n, key)  to[i] = from[i] wherever from[i] != key, in order
-//   blit_a8_span(tag, to, from, alpha, n) to[i] = blend_pixel(from[i], to[i], 255 - alpha[i]), in order
+//   blit_a8_span(tag, to, from, alpha, n) to[i] = blend_pixel(from[i], to[i], 255 - alpha[i]),
+//                                         in order
 //
 // found by argument-dependent lookup on the tag. A kernel file instantiates the
 // loops inside a function compiled for its instruction set (flattened, on

@@ -260,28 +260,40 @@ __attribute__((target("avx2"))) void blend_span_avx2(pixel16* to, const pixel16*
 // ---------------------------------------------------------------- transparent blits
 
 // Where the source pixel is the key the destination stays, chosen per 16-bit
-// lane. Sprites are mostly all key or all picture over a group of pixels, so
-// a group without the key is stored without reading the destination and a
-// group of key only is skipped. Like the blends, each group is loaded whole
-// before it is stored, and the tails are done pixel by pixel, never as an
-// overlapping last group: `to` a little behind `from` within one sprite
-// would read back what it had already written.
+// lane. Sprites have long stretches of key only, skipped two groups at a time;
+// elsewhere both groups are merged with the destination without further
+// tests, which beats telling groups with and without key apart: those change
+// too often to predict. Like the blends, each group is loaded whole before it
+// is stored, and the tails are done pixel by pixel, never as an overlapping
+// last group: `to` a little behind `from` within one sprite would read back
+// what it had already written.
+__m128i merge_key_sse2(__m128i s, __m128i d, __m128i is_key)
+{
+    return _mm_or_si128(_mm_and_si128(is_key, d), _mm_andnot_si128(is_key, s));
+}
+
 void blit_key_span_sse2(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
 {
     const __m128i k = _mm_set1_epi16(static_cast<short>(key));
     std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-        const __m128i is_key = _mm_cmpeq_epi16(s, k);
-        const int keyed = _mm_movemask_epi8(is_key);
-        if (keyed == 0xFFFF)
+    for (; i + 16 <= n; i += 16) {
+        const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 8));
+        const __m128i k0 = _mm_cmpeq_epi16(s0, k);
+        const __m128i k1 = _mm_cmpeq_epi16(s1, k);
+        if (_mm_movemask_epi8(_mm_and_si128(k0, k1)) == 0xFFFF)
             continue;
-        __m128i out = s;
-        if (keyed != 0) {
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
-            out = _mm_or_si128(_mm_and_si128(is_key, d), _mm_andnot_si128(is_key, s));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), out);
+        const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), merge_key_sse2(s0, d0, k0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), merge_key_sse2(s1, d1, k1));
+    }
+    if (i + 8 <= n) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         merge_key_sse2(s, d, _mm_cmpeq_epi16(s, k)));
+        i += 8;
     }
     blit_key_span_portable(to + i, from + i, n - i, key);
 }
@@ -291,18 +303,25 @@ __attribute__((target("avx2"))) void blit_key_span_avx2(pixel16* to, const pixel
 {
     const __m256i k = _mm256_set1_epi16(static_cast<short>(key));
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
-        const __m256i is_key = _mm256_cmpeq_epi16(s, k);
-        const int keyed = _mm256_movemask_epi8(is_key);
-        if (keyed == -1)
+    for (; i + 32 <= n; i += 32) {
+        const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 16));
+        const __m256i k0 = _mm256_cmpeq_epi16(s0, k);
+        const __m256i k1 = _mm256_cmpeq_epi16(s1, k);
+        if (_mm256_movemask_epi8(_mm256_and_si256(k0, k1)) == -1)
             continue;
-        __m256i out = s;
-        if (keyed != 0) {
-            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
-            out = _mm256_blendv_epi8(s, d, is_key);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), out);
+        const __m256i d0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        const __m256i d1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i + 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_blendv_epi8(s0, d0, k0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
+                            _mm256_blendv_epi8(s1, d1, k1));
+    }
+    if (i + 16 <= n) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_blendv_epi8(s, d, _mm256_cmpeq_epi16(s, k)));
+        i += 16;
     }
     blit_key_span_sse2(to + i, from + i, n - i, key);
 }

@@ -328,8 +328,10 @@ bytes random_alpha(std::mt19937& rng, std::size_t n)
     bytes out(n);
     for (std::size_t i = 0; i < n;) {
         const int kind = random_in(rng, 0, 2);
-        for (std::size_t end = std::min(n, i + random_in(rng, 1, 40)); i < end; ++i)
-            out[i] = static_cast<std::uint8_t>(kind == 0 ? 0 : kind == 1 ? 255 : random_in(rng, 0, 255));
+        for (std::size_t end = std::min(n, i + random_in(rng, 1, 40)); i < end; ++i) {
+            const int a = kind == 0 ? 0 : kind == 1 ? 255 : random_in(rng, 0, 255);
+            out[i] = static_cast<std::uint8_t>(a);
+        }
     }
     return out;
 }
