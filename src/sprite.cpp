@@ -90,9 +90,11 @@ struct blit_rect {
 blit_rect place(sprite_t* dst, const sprite_t* src, const area_t* area, std::uint16_t x,
                 std::uint16_t y)
 {
-    const std::size_t first = area->y * std::size_t{src->w} + area->x;
-    blit_rect r{dst->pixels + y * std::size_t{dst->w} + x, src->pixels + first, first,
-                area->w, area->h, dst->w, src->w};
+    const std::size_t src_stride = src->w;
+    const std::size_t dst_stride = dst->w;
+    const std::size_t first = area->y * src_stride + area->x;
+    blit_rect r{dst->pixels + y * dst_stride + x, src->pixels + first, first, area->w, area->h,
+                dst_stride, src_stride};
     if (r.w == r.from_stride && r.w == r.to_stride) {
         r.w *= r.h;
         r.h = 1;
