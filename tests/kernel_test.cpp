@@ -1,7 +1,7 @@
 // The fast kernels against the plain loops (bench/plain.cpp): the same bytes for
-// random sizes, offsets, strides, weights, overlaps, row orders and packet
-// streams, at every SIMD level this machine has. Built twice: against the
-// library as shipped and against its portable-only twin.
+// random sizes, offsets, strides, weights, keys, alpha planes, overlaps, row
+// orders and packet streams, at every SIMD level this machine has. Built twice:
+// against the library as shipped and against its portable-only twin.
 #include <gtest/gtest.h>
 
 #include <cstdio>
