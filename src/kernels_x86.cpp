@@ -295,6 +295,41 @@ __attribute__((target("avx2"))) void blend_span(avx2_t, pixel16* to, const pixel
     blend_span_avx2(to, from, n, weight);
 }
 
+// ---------------------------------------------------------------- decoding every stored format: spans
+
+template <typename Tag>
+void bgra_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+               bool alpha_counts)
+{
+    bgra_span_portable(to, alpha, src, n, alpha_counts);
+}
+
+template <typename Tag>
+void argb16_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                 bool alpha_bit)
+{
+    argb16_span_portable(to, alpha, src, n, alpha_bit);
+}
+
+template <typename Tag>
+void grey_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_span_portable(to, alpha, src, n);
+}
+
+template <typename Tag>
+void grey_alpha_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_alpha_span_portable(to, alpha, src, n);
+}
+
+template <typename Tag>
+std::size_t index_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                       std::size_t n, const stored_format& f)
+{
+    return index_span_portable(to, alpha, src, n, f);
+}
+
 // __builtin_cpu_supports also checks that the system saves the AVX registers.
 simd_level detect_simd_level()
 {
@@ -399,6 +434,32 @@ __attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
     const std::uint8_t* data, std::size_t size, const picture_rows& rows)
 {
     return expand_rle_with(avx2_t{}, data, size, rows);
+}
+
+// ---------------------------------------------------------------- decoding every stored format: kernels
+
+template <>
+stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
+                                                 const std::uint8_t* data, std::size_t size,
+                                                 bool run_length, const picture_planes& planes)
+{
+    return decode_stored_with(sse2_t{}, format, data, size, run_length, planes);
+}
+
+template <>
+__attribute__((target("ssse3"), flatten)) stored_status decode_stored_at<simd_level::ssse3>(
+    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
+    const picture_planes& planes)
+{
+    return decode_stored_with(ssse3_t{}, format, data, size, run_length, planes);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) stored_status decode_stored_at<simd_level::avx2>(
+    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
+    const picture_planes& planes)
+{
+    return decode_stored_with(avx2_t{}, format, data, size, run_length, planes);
 }
 
 #endif
