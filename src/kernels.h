@@ -107,13 +107,13 @@ constexpr std::size_t stored_bytes(stored_kind kind)
 }
 
 // How to read one kind of stored pixel. For index8, the colour map packed once
-// into tables indexed by the stored byte itself: index i lies in map[i], valid
-// only for first <= i < end (end <= 256); the rest of the tables is never read.
+// into a table indexed by the stored byte itself: index i stands for the pixel
+// map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
+// (end <= 256); the rest of the table is never read.
 struct stored_format {
     stored_kind kind;
     bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
-    const pixel16* map_pixels;     // index8: 256 entries
-    const std::uint8_t* map_alpha; // index8: 256 entries
+    const std::uint32_t* map; // index8: 256 entries
     unsigned first, end;
 };
 

@@ -18,6 +18,7 @@
 //   grey_alpha_span(tag, to, alpha, src, n)
 //   index_span(tag, to, alpha, src, n, format) -> pixels done: n, or the
 //                                                 position of the first bad index
+//   run_span(tag, to, alpha, n, pixel, a)      to[i] = pixel, alpha[i] = a
 //
 // found by argument-dependent lookup on the tag. A kernel file instantiates the
 // loops inside a function compiled for its instruction set (flattened, on
@@ -335,6 +336,13 @@ inline void grey_alpha_span_portable(pixel16* to, std::uint8_t* alpha, const std
     }
 }
 
+inline void run_span_portable(pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+                              std::uint8_t a)
+{
+    fill_span_portable(to, n, pixel);
+    std::memset(alpha, a, n);
+}
+
 inline bool index_valid(const stored_format& f, unsigned index)
 {
     return index - f.first < f.end - f.first; // unsigned: below first wraps high
@@ -347,8 +355,9 @@ inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const s
         const unsigned index = src[i];
         if (!index_valid(f, index))
             return i;
-        to[i] = f.map_pixels[index];
-        alpha[i] = f.map_alpha[index];
+        const std::uint32_t entry = f.map[index];
+        to[i] = static_cast<pixel16>(entry);
+        alpha[i] = static_cast<std::uint8_t>(entry >> 16);
     }
     return n;
 }
@@ -443,9 +452,10 @@ void put_stored_run(Level level, plane_sink& sink, pixel16 p, std::uint8_t a, st
     while (n > 0) {
         const std::size_t k = std::min(n, sink.planes.w - sink.col);
         const std::size_t at = span_offset(sink, k);
-        fill_span(level, sink.planes.pixels + at, k, p);
         if (sink.planes.alpha != nullptr)
-            std::memset(sink.planes.alpha + at, a, k);
+            run_span(level, sink.planes.pixels + at, sink.planes.alpha + at, k, p, a);
+        else
+            fill_span(level, sink.planes.pixels + at, k, p);
         advance_sink(sink, k);
         n -= k;
     }
@@ -492,6 +502,61 @@ stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_form
     return whole < count ? stored_status::truncated : stored_status::ok;
 }
 
+// The common packets, as many as follow each other: whole in the data (at least
+// one largest packet of bytes left, so none needs checking) and ending within
+// the current row, rows left to right. Stops at the first packet that needs more
+// care (it crosses a row end, or holds a bad index: then the careful path does
+// that packet again, alike) or at the picture's end; returns the bytes used.
+template <typename Level>
+std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
+                                  const std::uint8_t* data, std::size_t size)
+{
+    const std::size_t bytes = stored_bytes(f.kind);
+    const std::size_t w = sink.planes.w;
+    if (size < 1 + 128 * bytes || sink.planes.right_to_left || sink.row == sink.planes.h)
+        return 0;
+    const std::uint8_t* p = data;
+    const std::uint8_t* const last_safe = data + (size - (1 + 128 * bytes));
+    std::size_t room = w - sink.col;
+    std::size_t at = span_offset(sink, room);
+    while (p <= last_safe) {
+        const unsigned header = *p;
+        const std::size_t length = (header & 0x7Fu) + 1;
+        if (length > room)
+            break;
+        pixel16* const out = sink.planes.pixels + at;
+        std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : nullptr;
+        if (header & 0x80) {
+            pixel16 pixel = 0;
+            std::uint8_t a = 0;
+            if (!stored_pixel(f, p + 1, pixel, a))
+                break;
+            if (alpha != nullptr)
+                run_span(level, out, alpha, length, pixel, a);
+            else
+                fill_span(level, out, length, pixel);
+            p += 1 + bytes;
+        } else {
+            // Packets hold at most 128 pixels: the scratch opacities take any.
+            if (convert_stored(level, f, out, alpha != nullptr ? alpha : sink.scratch_alpha, p + 1,
+                               length) < length)
+                break;
+            p += 1 + bytes * length;
+        }
+        at += length;
+        room -= length;
+        if (room == 0) {
+            sink.col = 0;
+            room = w;
+            if (++sink.row == sink.planes.h)
+                break;
+            at = span_offset(sink, w);
+        }
+    }
+    sink.col = w - room;
+    return static_cast<std::size_t>(p - data);
+}
+
 template <typename Level>
 stored_status decode_stored_rle(Level level, plane_sink& sink, const stored_format& f,
                                 const std::uint8_t* data, std::size_t size, std::size_t count)
@@ -499,6 +564,13 @@ stored_status decode_stored_rle(Level level, plane_sink& sink, const stored_form
     const std::size_t bytes = stored_bytes(f.kind);
     std::size_t pos = 0;
     for (std::size_t n = sink_done(sink); n < count; n = sink_done(sink)) {
+        const std::size_t used = expand_common_packets(level, sink, f, data + pos, size - pos);
+        if (used > 0) {
+            pos += used;
+            continue;
+        }
+        // Any packet: checked against the data's end, cut at the picture's end,
+        // split at row ends, mirrored.
         if (pos == size)
             return stored_status::truncated;
         const std::uint8_t header = data[pos++];

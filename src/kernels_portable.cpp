@@ -55,6 +55,11 @@ std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::
     return index_span_portable(to, alpha, src, n, f);
 }
 
+void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+{
+    run_span_portable(to, alpha, n, pixel, a);
+}
+
 } // namespace
 
 template <>

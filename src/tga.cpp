@@ -189,6 +189,7 @@ bool map_alpha_unused(const tga_info_t* info)
 struct packed_map {
     pixel16 pixels[256];
     std::uint8_t alpha[256];
+    std::uint32_t both[256];
 };
 
 // Index i (first <= i < first + length, i < 256) gets entry i - first: the
@@ -205,7 +206,7 @@ stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map
         std::memset(map.alpha + first, 255, n);
     } else {
         // 15/16-bit entries are opaque, whatever their bit 15 says.
-        stored_format entries{stored_kind::argb16, false, nullptr, nullptr, 0, 0};
+        stored_format entries{stored_kind::argb16, false, nullptr, 0, 0};
         if (info->map_bits == 32) {
             const int footer = footer_says_alpha(info);
             entries.kind = stored_kind::bgra32;
@@ -214,19 +215,21 @@ stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map
         const picture_planes row{map.pixels + first, map.alpha + first, n, 1, true, false};
         decode_stored(level, entries, info->map, n * stored_bytes(entries.kind), false, row);
     }
-    return {stored_kind::index8, false, map.pixels, map.alpha, first, std::max(first, end)};
+    for (unsigned i = 0; i < 256; ++i)
+        map.both[i] = map.pixels[i] | std::uint32_t{map.alpha[i]} << 16;
+    return {stored_kind::index8, false, map.both, first, std::max(first, end)};
 }
 
 stored_format true_colour_format(const tga_info_t* info)
 {
     switch (info->bpp) {
-    case 32: return {stored_kind::bgra32, footer_says_alpha(info) != 0, nullptr, nullptr, 0, 0};
+    case 32: return {stored_kind::bgra32, footer_says_alpha(info) != 0, nullptr, 0, 0};
     case 16:
         if (info->type == 3 || info->type == 11)
-            return {stored_kind::grey_alpha16, true, nullptr, nullptr, 0, 0};
-        return {stored_kind::argb16, alpha_bits(info) == 1, nullptr, nullptr, 0, 0};
-    case 15: return {stored_kind::argb16, false, nullptr, nullptr, 0, 0};
-    default: return {stored_kind::grey8, false, nullptr, nullptr, 0, 0};
+            return {stored_kind::grey_alpha16, true, nullptr, 0, 0};
+        return {stored_kind::argb16, alpha_bits(info) == 1, nullptr, 0, 0};
+    case 15: return {stored_kind::argb16, false, nullptr, 0, 0};
+    default: return {stored_kind::grey8, false, nullptr, 0, 0};
     }
 }
 
