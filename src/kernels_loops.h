@@ -362,16 +362,51 @@ inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const s
     return n;
 }
 
+// Stored pixels of kind K, known when compiled: the common packets' loop is
+// built once per kind, with no choice to make per packet.
+template <stored_kind K, typename Level>
+std::size_t convert_as(Level level, const stored_format& f, pixel16* to, std::uint8_t* alpha,
+                       const std::uint8_t* src, std::size_t n)
+{
+    if constexpr (K == stored_kind::bgra32)
+        bgra_span(level, to, alpha, src, n, f.alpha_counts);
+    else if constexpr (K == stored_kind::argb16)
+        argb16_span(level, to, alpha, src, n, f.alpha_counts);
+    else if constexpr (K == stored_kind::grey8)
+        grey_span(level, to, alpha, src, n);
+    else if constexpr (K == stored_kind::grey_alpha16)
+        grey_alpha_span(level, to, alpha, src, n);
+    else
+        return index_span(level, to, alpha, src, n, f);
+    return n;
+}
+
 // One stored pixel, for run packets: false for an index outside the map.
+template <stored_kind K>
+bool stored_pixel_as(const stored_format& f, const std::uint8_t* src, pixel16& p, std::uint8_t& a)
+{
+    if constexpr (K == stored_kind::bgra32)
+        bgra_span_portable(&p, &a, src, 1, f.alpha_counts);
+    else if constexpr (K == stored_kind::argb16)
+        argb16_span_portable(&p, &a, src, 1, f.alpha_counts);
+    else if constexpr (K == stored_kind::grey8)
+        grey_span_portable(&p, &a, src, 1);
+    else if constexpr (K == stored_kind::grey_alpha16)
+        grey_alpha_span_portable(&p, &a, src, 1);
+    else
+        return index_span_portable(&p, &a, src, 1, f) == 1;
+    return true;
+}
+
 inline bool stored_pixel(const stored_format& f, const std::uint8_t* src, pixel16& p,
                          std::uint8_t& a)
 {
     switch (f.kind) {
-    case stored_kind::bgra32: bgra_span_portable(&p, &a, src, 1, f.alpha_counts); return true;
-    case stored_kind::argb16: argb16_span_portable(&p, &a, src, 1, f.alpha_counts); return true;
-    case stored_kind::grey8: grey_span_portable(&p, &a, src, 1); return true;
-    case stored_kind::grey_alpha16: grey_alpha_span_portable(&p, &a, src, 1); return true;
-    case stored_kind::index8: return index_span_portable(&p, &a, src, 1, f) == 1;
+    case stored_kind::bgra32: return stored_pixel_as<stored_kind::bgra32>(f, src, p, a);
+    case stored_kind::argb16: return stored_pixel_as<stored_kind::argb16>(f, src, p, a);
+    case stored_kind::grey8: return stored_pixel_as<stored_kind::grey8>(f, src, p, a);
+    case stored_kind::grey_alpha16: return stored_pixel_as<stored_kind::grey_alpha16>(f, src, p, a);
+    case stored_kind::index8: return stored_pixel_as<stored_kind::index8>(f, src, p, a);
     }
     return false;
 }
@@ -381,11 +416,12 @@ std::size_t convert_stored(Level level, const stored_format& f, pixel16* to, std
                            const std::uint8_t* src, std::size_t n)
 {
     switch (f.kind) {
-    case stored_kind::bgra32: bgra_span(level, to, alpha, src, n, f.alpha_counts); return n;
-    case stored_kind::argb16: argb16_span(level, to, alpha, src, n, f.alpha_counts); return n;
-    case stored_kind::grey8: grey_span(level, to, alpha, src, n); return n;
-    case stored_kind::grey_alpha16: grey_alpha_span(level, to, alpha, src, n); return n;
-    case stored_kind::index8: return index_span(level, to, alpha, src, n, f);
+    case stored_kind::bgra32: return convert_as<stored_kind::bgra32>(level, f, to, alpha, src, n);
+    case stored_kind::argb16: return convert_as<stored_kind::argb16>(level, f, to, alpha, src, n);
+    case stored_kind::grey8: return convert_as<stored_kind::grey8>(level, f, to, alpha, src, n);
+    case stored_kind::grey_alpha16:
+        return convert_as<stored_kind::grey_alpha16>(level, f, to, alpha, src, n);
+    case stored_kind::index8: return convert_as<stored_kind::index8>(level, f, to, alpha, src, n);
     }
     return 0;
 }
@@ -507,11 +543,11 @@ stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_form
 // the current row, rows left to right. Stops at the first packet that needs more
 // care (it crosses a row end, or holds a bad index: then the careful path does
 // that packet again, alike) or at the picture's end; returns the bytes used.
-template <typename Level>
+template <stored_kind K, typename Level>
 std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
                                   const std::uint8_t* data, std::size_t size)
 {
-    const std::size_t bytes = stored_bytes(f.kind);
+    constexpr std::size_t bytes = stored_bytes(K);
     const std::size_t w = sink.planes.w;
     if (size < 1 + 128 * bytes || sink.planes.right_to_left || sink.row == sink.planes.h)
         return 0;
@@ -529,7 +565,7 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
         if (header & 0x80) {
             pixel16 pixel = 0;
             std::uint8_t a = 0;
-            if (!stored_pixel(f, p + 1, pixel, a))
+            if (!stored_pixel_as<K>(f, p + 1, pixel, a))
                 break;
             if (alpha != nullptr)
                 run_span(level, out, alpha, length, pixel, a);
@@ -538,8 +574,8 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
             p += 1 + bytes;
         } else {
             // Packets hold at most 128 pixels: the scratch opacities take any.
-            if (convert_stored(level, f, out, alpha != nullptr ? alpha : sink.scratch_alpha, p + 1,
-                               length) < length)
+            if (convert_as<K>(level, f, out, alpha != nullptr ? alpha : sink.scratch_alpha, p + 1,
+                              length) < length)
                 break;
             p += 1 + bytes * length;
         }
@@ -555,6 +591,21 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     }
     sink.col = w - room;
     return static_cast<std::size_t>(p - data);
+}
+
+template <typename Level>
+std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
+                                  const std::uint8_t* data, std::size_t size)
+{
+    switch (f.kind) {
+    case stored_kind::bgra32: return expand_common_packets<stored_kind::bgra32>(level, sink, f, data, size);
+    case stored_kind::argb16: return expand_common_packets<stored_kind::argb16>(level, sink, f, data, size);
+    case stored_kind::grey8: return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
+    case stored_kind::grey_alpha16:
+        return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
+    case stored_kind::index8: return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
+    }
+    return 0;
 }
 
 template <typename Level>
