@@ -543,42 +543,59 @@ stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_form
 // the current row, rows left to right. Stops at the first packet that needs more
 // care (it crosses a row end, or holds a bad index: then the careful path does
 // that packet again, alike) or at the picture's end; returns the bytes used.
+// One packet known to be whole in the data and to end within the row, at `out`
+// and `alpha` (null: no opacity plane). Returns the bytes it took, or 0 for a
+// bad index.
+template <stored_kind K, typename Level>
+std::size_t put_common_packet(Level level, const stored_format& f, const std::uint8_t* packet,
+                              std::size_t length, pixel16* out, std::uint8_t* alpha,
+                              std::uint8_t* scratch_alpha)
+{
+    constexpr std::size_t bytes = stored_bytes(K);
+    if (packet[0] & 0x80) {
+        pixel16 pixel = 0;
+        std::uint8_t a = 0;
+        if (!stored_pixel_as<K>(f, packet + 1, pixel, a))
+            return 0;
+        if (alpha != nullptr)
+            run_span(level, out, alpha, length, pixel, a);
+        else
+            fill_span(level, out, length, pixel);
+        return 1 + bytes;
+    }
+    // Packets hold at most 128 pixels: the scratch opacities take any.
+    if (convert_as<K>(level, f, out, alpha != nullptr ? alpha : scratch_alpha, packet + 1, length) < length)
+        return 0;
+    return 1 + bytes * length;
+}
+
+// The common packets, as many as follow each other: whole in the data (at least
+// one largest packet of bytes left, so none needs checking) and ending within
+// the current row, rows left to right. Stops at the first packet that needs more
+// care (it crosses a row end, or holds a bad index: then the careful path does
+// that packet again, alike) or at the picture's end; returns the bytes used.
 template <stored_kind K, typename Level>
 std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
                                   const std::uint8_t* data, std::size_t size)
 {
-    constexpr std::size_t bytes = stored_bytes(K);
+    constexpr std::size_t largest = 1 + 128 * stored_bytes(K);
     const std::size_t w = sink.planes.w;
-    if (size < 1 + 128 * bytes || sink.planes.right_to_left || sink.row == sink.planes.h)
+    if (size < largest || sink.planes.right_to_left || sink.row == sink.planes.h)
         return 0;
     const std::uint8_t* p = data;
-    const std::uint8_t* const last_safe = data + (size - (1 + 128 * bytes));
+    const std::uint8_t* const last_safe = data + (size - largest);
     std::size_t room = w - sink.col;
     std::size_t at = span_offset(sink, room);
     while (p <= last_safe) {
-        const unsigned header = *p;
-        const std::size_t length = (header & 0x7Fu) + 1;
+        const std::size_t length = (*p & 0x7Fu) + 1;
         if (length > room)
             break;
-        pixel16* const out = sink.planes.pixels + at;
         std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : nullptr;
-        if (header & 0x80) {
-            pixel16 pixel = 0;
-            std::uint8_t a = 0;
-            if (!stored_pixel_as<K>(f, p + 1, pixel, a))
-                break;
-            if (alpha != nullptr)
-                run_span(level, out, alpha, length, pixel, a);
-            else
-                fill_span(level, out, length, pixel);
-            p += 1 + bytes;
-        } else {
-            // Packets hold at most 128 pixels: the scratch opacities take any.
-            if (convert_as<K>(level, f, out, alpha != nullptr ? alpha : sink.scratch_alpha, p + 1,
-                              length) < length)
-                break;
-            p += 1 + bytes * length;
-        }
+        const std::size_t used =
+            put_common_packet<K>(level, f, p, length, sink.planes.pixels + at, alpha, sink.scratch_alpha);
+        if (used == 0)
+            break;
+        p += used;
         at += length;
         room -= length;
         if (room == 0) {

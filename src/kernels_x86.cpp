@@ -317,8 +317,10 @@ __m128i bgra4_to_565_sse2(__m128i v)
 void bgra16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_counts)
 {
     const auto* in = reinterpret_cast<const __m128i*>(src);
-    const __m128i v0 = _mm_loadu_si128(in), v1 = _mm_loadu_si128(in + 1);
-    const __m128i v2 = _mm_loadu_si128(in + 2), v3 = _mm_loadu_si128(in + 3);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                      _mm_packs_epi32(bgra4_to_565_sse2(v0), bgra4_to_565_sse2(v1)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8),
@@ -363,8 +365,10 @@ __attribute__((target("avx2"))) void bgra32_avx2(pixel16* to, std::uint8_t* alph
                                                  const std::uint8_t* src, bool alpha_counts)
 {
     const auto* in = reinterpret_cast<const __m256i*>(src);
-    const __m256i v0 = _mm256_loadu_si256(in), v1 = _mm256_loadu_si256(in + 1);
-    const __m256i v2 = _mm256_loadu_si256(in + 2), v3 = _mm256_loadu_si256(in + 3);
+    const __m256i v0 = _mm256_loadu_si256(in);
+    const __m256i v1 = _mm256_loadu_si256(in + 1);
+    const __m256i v2 = _mm256_loadu_si256(in + 2);
+    const __m256i v3 = _mm256_loadu_si256(in + 3);
     const __m256i p01 = _mm256_packs_epi32(bgra8_to_565_avx2(v0), bgra8_to_565_avx2(v1));
     const __m256i p23 = _mm256_packs_epi32(bgra8_to_565_avx2(v2), bgra8_to_565_avx2(v3));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute4x64_epi64(p01, quarters_in_order));
@@ -407,7 +411,8 @@ __m128i argb8_to_565_sse2(__m128i v)
 void argb16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_bit)
 {
     const auto* in = reinterpret_cast<const __m128i*>(src);
-    const __m128i v0 = _mm_loadu_si128(in), v1 = _mm_loadu_si128(in + 1);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), argb8_to_565_sse2(v0));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), argb8_to_565_sse2(v1));
     // Bit 15 spread over its word: 0 or -1, packed to 0 or 255.
@@ -444,7 +449,8 @@ __attribute__((target("avx2"))) void argb32_avx2(pixel16* to, std::uint8_t* alph
                                                  const std::uint8_t* src, bool alpha_bit)
 {
     const auto* in = reinterpret_cast<const __m256i*>(src);
-    const __m256i v0 = _mm256_loadu_si256(in), v1 = _mm256_loadu_si256(in + 1);
+    const __m256i v0 = _mm256_loadu_si256(in);
+    const __m256i v1 = _mm256_loadu_si256(in + 1);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), argb16_to_565_avx2(v0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), argb16_to_565_avx2(v1));
     __m256i a = _mm256_set1_epi8(-1);
@@ -505,7 +511,8 @@ void grey_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, s
 void grey_alpha16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
 {
     const auto* in = reinterpret_cast<const __m128i*>(src);
-    const __m128i v0 = _mm_loadu_si128(in), v1 = _mm_loadu_si128(in + 1);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
     const __m128i low = _mm_set1_epi16(0xFF);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), grey8_to_565_sse2(_mm_and_si128(v0, low)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), grey8_to_565_sse2(_mm_and_si128(v1, low)));
