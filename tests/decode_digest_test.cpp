@@ -1,6 +1,7 @@
 // Every malformed file and every fuzz seed decoded and reduced to one line: the
-// header fields, what the decoder says, the sprite's size and a digest of its
-// pixel values. Values are digested as numbers, low byte first, never as memory,
+// header fields, then for the 24-bit decoder and for the decoder of every
+// variant what it says, the sprite's size and digests of its pixel values and
+// opacities. Values are digested as numbers, low byte first, never as memory,
 // so a correct build gives the same lines on either byte order; a cross build
 // compares its lines with the native build's (VELMORA_DIGEST_REFERENCE).
 #include <gtest/gtest.h>
@@ -46,7 +47,9 @@ std::string header_part(const tga_info_t& info, const bytes& file)
     return "header " + std::to_string(info.w) + "x" + std::to_string(info.h) + " hv" +
            std::to_string(info.hv) + " rl" + std::to_string(info.rl) + " bpp" + std::to_string(info.bpp) +
            " type" + std::to_string(info.type) + " data " + std::to_string(offset) + "+" +
-           std::to_string(info.data_size);
+           std::to_string(info.data_size) + " map" + std::to_string(info.map_type) + " " +
+           std::to_string(info.map_first) + "+" + std::to_string(info.map_length) + "x" +
+           std::to_string(info.map_bits) + " descriptor" + std::to_string(info.descriptor);
 }
 
 std::string sprite_part(const sprite_t& sprite)
@@ -64,6 +67,7 @@ const char* check_name(tga_check_t check)
     case tga_ok: return "ok";
     case tga_unsupported: return "unsupported";
     case tga_truncated: return "truncated";
+    case tga_corrupt: return "corrupt";
     }
     return "?";
 }
@@ -94,12 +98,28 @@ std::string tga24_part(const tga_info_t& info)
     return "tga24 " + std::string(check_name(check)) + " " + sprite_part(sprite) + " \"" + said + "\"";
 }
 
+std::string all_variants_part(const tga_info_t& info)
+{
+    const tga_check_t check = tga_check(&info);
+    if (!whole_room(info, check))
+        return "all " + std::string(check_name(check));
+    std::vector<pixel16> room = pixel_room(info, check);
+    std::vector<std::uint8_t> alpha(room.size(), 0xAD);
+    sprite_t sprite{1, 1, 1, room.data()};
+    const tga_check_t status = tga_to_sprite16(&info, &sprite, alpha.data());
+    digest opacity;
+    for (std::size_t i = 0; i < std::size_t{sprite.w} * sprite.h; ++i)
+        opacity.add(alpha[i]);
+    return "all " + std::string(check_name(check)) + " " + check_name(status) + " " + sprite_part(sprite) +
+           " alpha " + hex(opacity.value);
+}
+
 std::string file_line(const std::string& name, const bytes& file)
 {
     tga_info_t info{};
     if (tga_info(file.data(), file.size(), &info) != 0)
         return name + " too short";
-    return name + " " + header_part(info, file) + " | " + tga24_part(info);
+    return name + " " + header_part(info, file) + " | " + tga24_part(info) + " | " + all_variants_part(info);
 }
 
 bytes read_file(const std::string& path)

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "tga.h"
 #include "tga_writer.h"
 
 enum class outcome {
@@ -23,7 +25,10 @@ struct malformed_case {
     std::vector<std::uint8_t> file;
     outcome expected;
     std::string message; // the line the decoder prints, for refused files
-    rgb_picture picture; // what must appear, for shown files
+    rgb_picture picture; // what must appear, for shown files (or shown by the quiet decoder)
+    // What tga_to_sprite16 answers; unset for files of other depths than 24,
+    // which it reads without an answer to hold it to.
+    std::optional<tga_check_t> quiet = std::nullopt;
 };
 
 inline void PrintTo(const malformed_case& c, std::ostream* os)
