@@ -1,2 +1,239 @@
 // The aarch64 level: NEON, which every aarch64 processor has.
+//
+// The spans work on bytes: vld3 splits 16 stored BGR pixels into a blue, a
+// green and a red vector, and vld2/vst2 split 16 pixels of 565 into their low
+// bytes (green's low three bits, blue) and high bytes (red, green's high three
+// bits). The fields are shifted and inserted (sri/sli) between those vectors,
+// never unpacked to one lane per pixel and packed again, which is where most of
+// a plain loop's instructions go. Byte order matters here, so this level is
+// built on little-endian aarch64 only (kernels_levels.h).
+//
+// Loads and stores need no alignment beyond the pixel's own. Spans shorter than
+// a vector go through a small local buffer, so the vector code is the only code
+// and nothing is read or written past the span.
 #include "kernels_levels.h"
+
+#if VELMORA_NEON
+
+#include <arm_neon.h>
+
+#include <cstring>
+
+#include "kernels_loops.h"
+
+namespace {
+
+using namespace kernel_loops;
+
+// ---------------------------------------------------------------- fill
+
+// Short runs, which run-length data is full of, take two stores that may
+// overlap, from both ends, and no loop.
+void fill_short_neon(pixel16* to, std::size_t n, uint16x8_t v)
+{
+    if (n >= 8) {
+        vst1q_u16(to, v);
+        vst1q_u16(to + n - 8, v);
+    } else if (n >= 4) {
+        vst1_u16(to, vget_low_u16(v));
+        vst1_u16(to + n - 4, vget_low_u16(v));
+    } else if (n > 0) {
+        // 0, n / 2 and n - 1 cover every pixel of one, two or three.
+        const pixel16 p = vgetq_lane_u16(v, 0);
+        to[0] = p;
+        to[n / 2] = p;
+        to[n - 1] = p;
+    }
+}
+
+// to[i] = value. One st1 stores four vectors, 32 pixels; up to 64 pixels take
+// stores from both ends, longer runs a loop and one last store that may overlap.
+void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
+{
+    const uint16x8_t v = vdupq_n_u16(value);
+    if (n <= 16) {
+        fill_short_neon(to, n, v);
+        return;
+    }
+    const uint16x8x2_t v2{{v, v}};
+    if (n <= 32) {
+        vst1q_u16_x2(to, v2);
+        vst1q_u16_x2(to + n - 16, v2);
+        return;
+    }
+    const uint16x8x4_t v4{{v, v, v, v}};
+    if (n <= 64) {
+        vst1q_u16_x4(to, v4);
+        vst1q_u16_x4(to + n - 32, v4);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        vst1q_u16_x4(to + i, v4);
+    if (i < n)
+        vst1q_u16_x4(to + n - 32, v4);
+}
+
+// ---------------------------------------------------------------- BGR to RGB565
+
+// Sixteen pixels: high byte = red's top five bits, then green's top three;
+// low byte = green's next three bits, then blue's top five.
+void convert16_neon(pixel16* to, const std::uint8_t* bgr)
+{
+    const uint8x16x3_t in = vld3q_u8(bgr);
+    const uint8x16_t blue = in.val[0], green = in.val[1], red = in.val[2];
+    uint8x16x2_t out;
+    out.val[0] = vsriq_n_u8(vshlq_n_u8(green, 3), blue, 3);
+    out.val[1] = vsriq_n_u8(red, green, 5);
+    vst2q_u8(reinterpret_cast<std::uint8_t*>(to), out);
+}
+
+// Sixteen at a time; the last sixteen may overlap the others (harmless: `to`
+// and `bgr` are distinct, so converting a pixel twice gives the same value).
+void convert_bgr_neon(pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    if (n < 16) {
+        std::uint8_t in[48] = {};
+        pixel16 out[16];
+        std::memcpy(in, bgr, 3 * n);
+        convert16_neon(out, in);
+        std::memcpy(to, out, n * sizeof(pixel16));
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        convert16_neon(to + i, bgr + 3 * i);
+    if (i < n)
+        convert16_neon(to + n - 16, bgr + 3 * (n - 16));
+}
+
+// ---------------------------------------------------------------- blend
+
+// floor(y / 255) for y < 65535 as div255_by_add_shift has it, on eight 16-bit
+// lanes, narrowed to bytes: y + (y >> 8), then the high byte of that plus one.
+uint8x8_t div255_low(uint16x8_t y)
+{
+    return vaddhn_u16(vsraq_n_u16(y, y, 8), vdupq_n_u16(1));
+}
+
+uint8x16_t div255_high(uint8x8_t low, uint16x8_t y)
+{
+    return vaddhn_high_u16(low, vsraq_n_u16(y, y, 8), vdupq_n_u16(1));
+}
+
+// (take * s + keep * d) / 255 on sixteen fields of up to 6 bits; with
+// take + keep = 255 every sum stays below 255 * 64.
+uint8x16_t mix(uint8x16_t s, uint8x16_t d, uint8x16_t take, uint8x16_t keep)
+{
+    const uint16x8_t low = vmlal_u8(vmull_u8(vget_low_u8(s), vget_low_u8(take)), vget_low_u8(d),
+                                    vget_low_u8(keep));
+    const uint16x8_t high = vmlal_high_u8(vmull_high_u8(s, take), d, keep);
+    return div255_high(div255_low(low), high);
+}
+
+struct fields {
+    uint8x16_t red, green, blue;
+};
+
+// From the low and high bytes of sixteen pixels.
+fields split(uint8x16x2_t px)
+{
+    const uint8x16_t low = px.val[0], high = px.val[1];
+    const uint8x16_t green = vandq_u8(vsliq_n_u8(vshrq_n_u8(low, 5), high, 3), vdupq_n_u8(0x3F));
+    return {vshrq_n_u8(high, 3), green, vandq_u8(low, vdupq_n_u8(0x1F))};
+}
+
+uint8x16x2_t join(fields f)
+{
+    uint8x16x2_t px;
+    px.val[0] = vsliq_n_u8(f.blue, f.green, 5);
+    px.val[1] = vsliq_n_u8(vshrq_n_u8(f.green, 3), f.red, 3);
+    return px;
+}
+
+// Both groups of sixteen are loaded whole before the result is stored, so `to`
+// behind or equal to `from` reads only pixels not yet written, as the plain
+// loop does.
+void blend16_neon(pixel16* to, const pixel16* from, uint8x16_t take, uint8x16_t keep)
+{
+    const fields s = split(vld2q_u8(reinterpret_cast<const std::uint8_t*>(from)));
+    const fields d = split(vld2q_u8(reinterpret_cast<const std::uint8_t*>(to)));
+    const fields out{mix(s.red, d.red, take, keep), mix(s.green, d.green, take, keep),
+                     mix(s.blue, d.blue, take, keep)};
+    vst2q_u8(reinterpret_cast<std::uint8_t*>(to), join(out));
+}
+
+// The tail is copied out whole, both sides, before any of it is written back:
+// the same order as a group of sixteen.
+void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    const uint8x16_t take = vdupq_n_u8(static_cast<std::uint8_t>(255 - weight));
+    const uint8x16_t keep = vdupq_n_u8(static_cast<std::uint8_t>(weight));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        blend16_neon(to + i, from + i, take, keep);
+    if (i == n)
+        return;
+    pixel16 s[16] = {}, d[16] = {};
+    const std::size_t bytes = (n - i) * sizeof(pixel16);
+    std::memcpy(s, from + i, bytes);
+    std::memcpy(d, to + i, bytes);
+    blend16_neon(d, s, take, keep);
+    std::memcpy(to + i, d, bytes);
+}
+
+// ---------------------------------------------------------------- the spans of the level
+
+struct neon_t {};
+
+void fill_span(neon_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_neon(to, n, value); }
+
+void convert_bgr_span(neon_t, pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_neon(to, bgr, n);
+}
+
+void blend_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
+{
+    blend_span_neon(to, from, n, weight);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the kernels of the level
+
+template <>
+void fill_rows_at<simd_level::neon>(pixel16* first, std::size_t w, std::size_t h,
+                                    std::size_t stride, pixel16 value)
+{
+    fill_rows_with(neon_t{}, first, w, h, stride, value);
+}
+
+template <>
+void blend_rows_at<simd_level::neon>(pixel16* to, std::size_t to_stride, const pixel16* from,
+                                     std::size_t from_stride, std::size_t w, std::size_t h,
+                                     unsigned weight)
+{
+    blend_rows_with(neon_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+template <>
+void convert_bgr_at<simd_level::neon>(pixel16* to, const std::uint8_t* bgr, std::size_t n)
+{
+    convert_bgr_neon(to, bgr, n);
+}
+
+template <>
+void expand_raw_at<simd_level::neon>(const std::uint8_t* bgr, const picture_rows& rows)
+{
+    expand_raw_with(neon_t{}, bgr, rows);
+}
+
+template <>
+bool expand_rle_at<simd_level::neon>(const std::uint8_t* data, std::size_t size,
+                                     const picture_rows& rows)
+{
+    return expand_rle_with(neon_t{}, data, size, rows);
+}
+
+#endif
