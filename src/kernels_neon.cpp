@@ -27,6 +27,18 @@ using namespace kernel_loops;
 
 // ---------------------------------------------------------------- fill
 
+void store_16(pixel16* to, uint16x8_t v)
+{
+    vst1q_u16(to, v);
+    vst1q_u16(to + 8, v);
+}
+
+void store_32(pixel16* to, uint16x8_t v)
+{
+    store_16(to, v);
+    store_16(to + 16, v);
+}
+
 // Short runs, which run-length data is full of, take two stores that may
 // overlap, from both ends, and no loop.
 void fill_short_neon(pixel16* to, std::size_t n, uint16x8_t v)
@@ -46,8 +58,9 @@ void fill_short_neon(pixel16* to, std::size_t n, uint16x8_t v)
     }
 }
 
-// to[i] = value. One st1 stores four vectors, 32 pixels; up to 64 pixels take
-// stores from both ends, longer runs a loop and one last store that may overlap.
+// to[i] = value. Up to 64 pixels in stores from both ends, longer runs 32 a
+// turn (the stores pair up, two vectors an instruction) and one last group
+// that may overlap.
 void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
 {
     const uint16x8_t v = vdupq_n_u16(value);
@@ -55,23 +68,21 @@ void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
         fill_short_neon(to, n, v);
         return;
     }
-    const uint16x8x2_t v2{{v, v}};
     if (n <= 32) {
-        vst1q_u16_x2(to, v2);
-        vst1q_u16_x2(to + n - 16, v2);
+        store_16(to, v);
+        store_16(to + n - 16, v);
         return;
     }
-    const uint16x8x4_t v4{{v, v, v, v}};
     if (n <= 64) {
-        vst1q_u16_x4(to, v4);
-        vst1q_u16_x4(to + n - 32, v4);
+        store_32(to, v);
+        store_32(to + n - 32, v);
         return;
     }
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32)
-        vst1q_u16_x4(to + i, v4);
+        store_32(to + i, v);
     if (i < n)
-        vst1q_u16_x4(to + n - 32, v4);
+        store_32(to + n - 32, v);
 }
 
 // ---------------------------------------------------------------- BGR to RGB565
@@ -202,17 +213,21 @@ void blend_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, unsigne
 
 // ---------------------------------------------------------------- the kernels of the level
 
+// Each is the shared loop flattened around this level's spans, so the spans'
+// constants stay in registers across a row.
+
 template <>
-void fill_rows_at<simd_level::neon>(pixel16* first, std::size_t w, std::size_t h,
-                                    std::size_t stride, pixel16 value)
+__attribute__((flatten)) void fill_rows_at<simd_level::neon>(pixel16* first, std::size_t w,
+                                                             std::size_t h, std::size_t stride,
+                                                             pixel16 value)
 {
     fill_rows_with(neon_t{}, first, w, h, stride, value);
 }
 
 template <>
-void blend_rows_at<simd_level::neon>(pixel16* to, std::size_t to_stride, const pixel16* from,
-                                     std::size_t from_stride, std::size_t w, std::size_t h,
-                                     unsigned weight)
+__attribute__((flatten)) void blend_rows_at<simd_level::neon>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    std::size_t w, std::size_t h, unsigned weight)
 {
     blend_rows_with(neon_t{}, to, to_stride, from, from_stride, w, h, weight);
 }
@@ -224,14 +239,16 @@ void convert_bgr_at<simd_level::neon>(pixel16* to, const std::uint8_t* bgr, std:
 }
 
 template <>
-void expand_raw_at<simd_level::neon>(const std::uint8_t* bgr, const picture_rows& rows)
+__attribute__((flatten)) void expand_raw_at<simd_level::neon>(const std::uint8_t* bgr,
+                                                              const picture_rows& rows)
 {
     expand_raw_with(neon_t{}, bgr, rows);
 }
 
 template <>
-bool expand_rle_at<simd_level::neon>(const std::uint8_t* data, std::size_t size,
-                                     const picture_rows& rows)
+__attribute__((flatten)) bool expand_rle_at<simd_level::neon>(const std::uint8_t* data,
+                                                              std::size_t size,
+                                                              const picture_rows& rows)
 {
     return expand_rle_with(neon_t{}, data, size, rows);
 }
