@@ -125,12 +125,14 @@ test-install: build
 #   make bench-smoke      every benchmark once, briefly: its same-bytes check
 #   make bench-callgrind  instruction counts of decoding, exact and repeatable
 #   make viewer-costs     start-up time, peak memory and idle CPU of the viewer
+#   make bench-aarch64    instructions per pixel on aarch64 (NEON, portable, plain,
+#                         stb_image), cross-built and counted under qemu-user
 BENCH_BUILD ?= build-bench
 BENCH_JSON ?= $(BENCH_BUILD)/bench.json
 BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
-.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs
+.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs bench-aarch64
 
 bench-build: deps
 	cmake -S . -B $(BENCH_BUILD) -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
@@ -144,6 +146,7 @@ bench-smoke: bench-build
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
 viewer-costs: DEBS += xvfb
+bench-aarch64: DEBS += g++-aarch64-linux-gnu qemu-user libstb-dev
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
@@ -156,3 +159,8 @@ bench-callgrind: bench-build
 
 viewer-costs: bench-build
 	bench/viewer_costs.sh $(BENCH_BUILD)
+
+AARCH64_BENCH_BUILD ?= build-aarch64-bench
+
+bench-aarch64: deps
+	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)

@@ -92,7 +92,9 @@ void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
 void convert16_neon(pixel16* to, const std::uint8_t* bgr)
 {
     const uint8x16x3_t in = vld3q_u8(bgr);
-    const uint8x16_t blue = in.val[0], green = in.val[1], red = in.val[2];
+    const uint8x16_t blue = in.val[0];
+    const uint8x16_t green = in.val[1];
+    const uint8x16_t red = in.val[2];
     uint8x16x2_t out;
     out.val[0] = vsriq_n_u8(vshlq_n_u8(green, 3), blue, 3);
     out.val[1] = vsriq_n_u8(red, green, 5);
@@ -149,7 +151,8 @@ struct fields {
 // From the low and high bytes of sixteen pixels.
 fields split(uint8x16x2_t px)
 {
-    const uint8x16_t low = px.val[0], high = px.val[1];
+    const uint8x16_t low = px.val[0];
+    const uint8x16_t high = px.val[1];
     const uint8x16_t green = vandq_u8(vsliq_n_u8(vshrq_n_u8(low, 5), high, 3), vdupq_n_u8(0x3F));
     return {vshrq_n_u8(high, 3), green, vandq_u8(low, vdupq_n_u8(0x1F))};
 }
@@ -185,7 +188,8 @@ void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned w
         blend16_neon(to + i, from + i, take, keep);
     if (i == n)
         return;
-    pixel16 s[16] = {}, d[16] = {};
+    pixel16 s[16] = {};
+    pixel16 d[16] = {};
     const std::size_t bytes = (n - i) * sizeof(pixel16);
     std::memcpy(s, from + i, bytes);
     std::memcpy(d, to + i, bytes);
