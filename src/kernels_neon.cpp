@@ -122,6 +122,27 @@ void convert_bgr_neon(pixel16* to, const std::uint8_t* bgr, std::size_t n)
 
 // ---------------------------------------------------------------- blend
 
+// The last n < 16 pixels of a span that reads its destination, both sides
+// copied out before any of it is written back: the order of a whole group.
+// Lanes past n read zeros and are never put back.
+struct tail {
+    pixel16 to[16];
+    pixel16 from[16];
+};
+
+tail copy_tail(const pixel16* to, const pixel16* from, std::size_t n)
+{
+    tail t{};
+    std::memcpy(t.to, to, n * sizeof(pixel16));
+    std::memcpy(t.from, from, n * sizeof(pixel16));
+    return t;
+}
+
+void put_back(pixel16* to, const tail& t, std::size_t n)
+{
+    std::memcpy(to, t.to, n * sizeof(pixel16));
+}
+
 // floor(y / 255) for y < 65535 as div255_by_add_shift has it, on eight 16-bit
 // lanes, narrowed to bytes: y + (y >> 8), then the high byte of that plus one.
 uint8x8_t div255_low(uint16x8_t y)
@@ -177,8 +198,6 @@ void blend16_neon(pixel16* to, const pixel16* from, uint8x16_t take, uint8x16_t 
     vst2q_u8(reinterpret_cast<std::uint8_t*>(to), join(out));
 }
 
-// The tail is copied out whole, both sides, before any of it is written back:
-// the same order as a group of sixteen.
 void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
 {
     const uint8x16_t take = vdupq_n_u8(static_cast<std::uint8_t>(255 - weight));
@@ -186,15 +205,71 @@ void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned w
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16)
         blend16_neon(to + i, from + i, take, keep);
-    if (i == n)
+    if (i < n) {
+        tail t = copy_tail(to + i, from + i, n - i);
+        blend16_neon(t.to, t.from, take, keep);
+        put_back(to + i, t, n - i);
+    }
+}
+
+// ---------------------------------------------------------------- transparent blits
+
+// Where the source pixel is the key the destination stays (bsl picks per 16-bit
+// lane). Sprites have long stretches of key only, and a group of sixteen that
+// is all key is left without loading the destination.
+void blit_key16_neon(pixel16* to, const pixel16* from, uint16x8_t key)
+{
+    const uint16x8_t s0 = vld1q_u16(from);
+    const uint16x8_t s1 = vld1q_u16(from + 8);
+    const uint16x8_t k0 = vceqq_u16(s0, key);
+    const uint16x8_t k1 = vceqq_u16(s1, key);
+    if (vminvq_u16(vandq_u16(k0, k1)) == 0xFFFF)
         return;
-    pixel16 s[16] = {};
-    pixel16 d[16] = {};
-    const std::size_t bytes = (n - i) * sizeof(pixel16);
-    std::memcpy(s, from + i, bytes);
-    std::memcpy(d, to + i, bytes);
-    blend16_neon(d, s, take, keep);
-    std::memcpy(to + i, d, bytes);
+    const uint16x8_t d0 = vld1q_u16(to);
+    const uint16x8_t d1 = vld1q_u16(to + 8);
+    vst1q_u16(to, vbslq_u16(k0, d0, s0));
+    vst1q_u16(to + 8, vbslq_u16(k1, d1, s1));
+}
+
+void blit_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    const uint16x8_t k = vdupq_n_u16(key);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        blit_key16_neon(to + i, from + i, k);
+    if (i < n) {
+        tail t = copy_tail(to + i, from + i, n - i);
+        blit_key16_neon(t.to, t.from, k);
+        put_back(to + i, t, n - i);
+    }
+}
+
+// The blend with a share per pixel: take = a, keep = 255 - a in each byte lane.
+// Sixteen alphas all 0 leave the destination and all 255 copy the source,
+// exactly what the formula gives, without it.
+void blit_a8_16_neon(pixel16* to, const pixel16* from, uint8x16_t a)
+{
+    if (vmaxvq_u8(a) == 0)
+        return;
+    if (vminvq_u8(a) == 255) {
+        vst1q_u16_x2(to, vld1q_u16_x2(from));
+        return;
+    }
+    blend16_neon(to, from, a, vmvnq_u8(a));
+}
+
+void blit_a8_span_neon(pixel16* to, const pixel16* from, const std::uint8_t* alpha, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        blit_a8_16_neon(to + i, from + i, vld1q_u8(alpha + i));
+    if (i < n) {
+        std::uint8_t a[16] = {}; // 0 past the tail: those lanes are left alone
+        std::memcpy(a, alpha + i, n - i);
+        tail t = copy_tail(to + i, from + i, n - i);
+        blit_a8_16_neon(t.to, t.from, vld1q_u8(a));
+        put_back(to + i, t, n - i);
+    }
 }
 
 // ---------------------------------------------------------------- the spans of the level
@@ -211,6 +286,17 @@ void convert_bgr_span(neon_t, pixel16* to, const std::uint8_t* bgr, std::size_t 
 void blend_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, unsigned weight)
 {
     blend_span_neon(to, from, n, weight);
+}
+
+void blit_key_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    blit_key_span_neon(to, from, n, key);
+}
+
+void blit_a8_span(neon_t, pixel16* to, const pixel16* from, const std::uint8_t* alpha,
+                  std::size_t n)
+{
+    blit_a8_span_neon(to, from, alpha, n);
 }
 
 } // namespace
@@ -234,6 +320,22 @@ __attribute__((flatten)) void blend_rows_at<simd_level::neon>(
     std::size_t w, std::size_t h, unsigned weight)
 {
     blend_rows_with(neon_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+template <>
+__attribute__((flatten)) void blit_key_rows_at<simd_level::neon>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    std::size_t w, std::size_t h, pixel16 key)
+{
+    blit_key_rows_with(neon_t{}, to, to_stride, from, from_stride, w, h, key);
+}
+
+template <>
+__attribute__((flatten)) void blit_a8_rows_at<simd_level::neon>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    const std::uint8_t* alpha, std::size_t alpha_stride, std::size_t w, std::size_t h)
+{
+    blit_a8_rows_with(neon_t{}, to, to_stride, from, from_stride, alpha, alpha_stride, w, h);
 }
 
 template <>
