@@ -44,4 +44,9 @@ int sprite_area_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_
 // The decoder, with the library's checks, refusals and messages.
 void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite);
 
+// The decoder of every variant, one pixel at a time straight from the rules in
+// tga.h, reading the colour map entry for each pixel afresh.
+tga_check_t tga_check(const tga_info_t* info);
+tga_check_t tga_to_sprite16(const tga_info_t* info, sprite_t* sprite, std::uint8_t* alpha);
+
 } // namespace plain

@@ -201,3 +201,26 @@ bool expand_rle(simd_level level, const std::uint8_t* data, std::size_t size,
     default: return expand_rle_at<simd_level::portable>(data, size, rows);
     }
 }
+
+// ---------------------------------------------------------------- decoding every stored format
+
+stored_status decode_stored(simd_level level, const stored_format& format, const std::uint8_t* data,
+                            std::size_t size, bool run_length, const picture_planes& planes)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2:
+        return decode_stored_at<simd_level::avx2>(format, data, size, run_length, planes);
+    case simd_level::ssse3:
+        return decode_stored_at<simd_level::ssse3>(format, data, size, run_length, planes);
+    case simd_level::sse2:
+        return decode_stored_at<simd_level::sse2>(format, data, size, run_length, planes);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon:
+        return decode_stored_at<simd_level::neon>(format, data, size, run_length, planes);
+#endif
+    default:
+        return decode_stored_at<simd_level::portable>(format, data, size, run_length, planes);
+    }
+}

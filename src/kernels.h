@@ -108,3 +108,55 @@ void expand_raw(simd_level level, const std::uint8_t* bgr, const picture_rows& r
 // packets end early; then only the packets that were whole have been written.
 bool expand_rle(simd_level level, const std::uint8_t* data, std::size_t size,
                 const picture_rows& rows);
+
+// ---------------------------------------------------------------- decoding every stored format
+//
+// The decoder of every TGA variant but 24-bit true colour (which has the kernels
+// above): stored pixels of one kind become RGB565 pixels and 8-bit opacities.
+
+enum class stored_kind : std::uint8_t {
+    bgra32,       // blue, green, red, alpha
+    argb16,       // little-endian word: alpha bit 15, red 14-10, green 9-5, blue 4-0
+    grey8,        // grey
+    grey_alpha16, // grey, alpha
+    index8,       // an index into a colour map packed beforehand
+};
+
+// Bytes of one stored pixel of `kind`.
+constexpr std::size_t stored_bytes(stored_kind kind)
+{
+    return kind == stored_kind::bgra32                                        ? 4
+           : kind == stored_kind::argb16 || kind == stored_kind::grey_alpha16 ? 2
+                                                                              : 1;
+}
+
+// How to read one kind of stored pixel. For index8, the colour map packed once
+// into a table indexed by the stored byte itself: index i stands for the pixel
+// map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
+// (end <= 256); the rest of the table is never read.
+struct stored_format {
+    stored_kind kind;
+    bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
+    const std::uint32_t* map; // index8: 256 entries
+    unsigned first, end;
+};
+
+// Where a decoded picture goes, as picture_rows, with an opacity plane of the
+// same layout (w bytes a row) or none (null).
+struct picture_planes {
+    pixel16* pixels;
+    std::uint8_t* alpha;
+    std::size_t w, h;
+    bool top_down;
+    bool right_to_left;
+};
+
+enum class stored_status { ok, truncated, corrupt };
+
+// Decodes w * h stored pixels of `format` from data[0, size), raw or as
+// run-length packets (see tga.h), in the data's order, and stops at the first
+// fault: an index outside [first, end) gives corrupt, the data ending before
+// w * h pixels truncated. Every whole pixel before the fault has been written
+// (a run packet counts once its pixel is whole); nothing after it.
+stored_status decode_stored(simd_level level, const stored_format& format, const std::uint8_t* data,
+                            std::size_t size, bool run_length, const picture_planes& planes);

@@ -58,6 +58,13 @@ void expand_raw_at(const std::uint8_t* bgr, const picture_rows& rows);
 template <simd_level L>
 bool expand_rle_at(const std::uint8_t* data, std::size_t size, const picture_rows& rows);
 
+// ---- decoding every stored format
+
+// portable, sse2, ssse3, avx2, neon
+template <simd_level L>
+stored_status decode_stored_at(const stored_format& format, const std::uint8_t* data,
+                               std::size_t size, bool run_length, const picture_planes& planes);
+
 #if VELMORA_X86_SIMD
 // The best x86-64 level this CPU has, asked once (kernels_x86.cpp).
 simd_level x86_simd_level();

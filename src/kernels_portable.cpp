@@ -37,6 +37,42 @@ void blit_a8_span(portable_t, pixel16* to, const pixel16* from, const std::uint8
     blit_a8_span_portable(to, from, alpha, n);
 }
 
+// ---- decoding every stored format
+
+void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+               bool alpha_counts)
+{
+    bgra_span_portable(to, alpha, src, n, alpha_counts);
+}
+
+void argb16_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                 std::size_t n, bool alpha_bit)
+{
+    argb16_span_portable(to, alpha, src, n, alpha_bit);
+}
+
+void grey_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_span_portable(to, alpha, src, n);
+}
+
+void grey_alpha_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                     std::size_t n)
+{
+    grey_alpha_span_portable(to, alpha, src, n);
+}
+
+std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                       std::size_t n, const stored_format& f)
+{
+    return index_span_portable(to, alpha, src, n, f);
+}
+
+void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+{
+    run_span_portable(to, alpha, n, pixel, a);
+}
+
 } // namespace
 
 template <>
@@ -90,4 +126,14 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
                                          const picture_rows& rows)
 {
     return expand_rle_with(portable_t{}, data, size, rows);
+}
+
+// ---- decoding every stored format
+
+template <>
+stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
+                                                     const std::uint8_t* data, std::size_t size,
+                                                     bool run_length, const picture_planes& planes)
+{
+    return decode_stored_with(portable_t{}, format, data, size, run_length, planes);
 }

@@ -14,6 +14,7 @@
 #include "kernels.h"
 #include "sprite.h"
 #include "tga.h"
+#include "tga_level.h"
 #include "tga_writer.h"
 
 namespace {
@@ -661,6 +662,178 @@ TEST(tga24_to_sprite16, refusals_match_the_plain_decoder)
             file.resize(file.size() + 18, 0x81);
             expect_same_decoding(file, 6, "type " + std::to_string(type) + " bpp " + std::to_string(bpp));
         }
+    }
+}
+
+// ---------------------------------------------------------------- every variant
+
+// A random file of any variant the quiet decoder knows (now and then one it
+// refuses): random depth, layout, alpha bits, colour map, indices now and then
+// outside it, alpha bytes now and then all zero, a TGA 2.0 footer of any kind.
+struct random_tga {
+    bytes file;
+    std::size_t count;
+    std::string what;
+};
+
+struct pixel_maker {
+    std::size_t bytes_per_pixel;
+    bool indices;
+    int first, length;  // indices: the map's range
+    int bad_in_1000;    // indices: how often one falls outside it
+    bool zero_alpha;    // 32 bits: every fourth byte 0
+};
+
+bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+{
+    bytes out;
+    bytes last(m.bytes_per_pixel, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (random_in(rng, 0, 2) != 0) {
+            for (auto& b : last)
+                b = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+            if (m.indices) {
+                const bool bad = random_in(rng, 0, 999) < m.bad_in_1000 || m.length == 0;
+                const int index = bad ? (random_in(rng, 0, 1) ? m.first - 1 : m.first + m.length)
+                                      : m.first + random_in(rng, 0, m.length - 1);
+                last[0] = static_cast<std::uint8_t>(index & 0xFF);
+            }
+            if (m.zero_alpha && m.bytes_per_pixel == 4)
+                last[3] = 0;
+        }
+        out.insert(out.end(), last.begin(), last.end());
+    }
+    return out;
+}
+
+bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+{
+    bytes out;
+    std::size_t n = 0;
+    while (n < count) {
+        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128) : random_in(rng, 1, 24);
+        const bool run = random_in(rng, 0, 1) != 0;
+        out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
+        const bytes pixels = random_stored(rng, m, run ? 1 : static_cast<std::size_t>(length));
+        out.insert(out.end(), pixels.begin(), pixels.end());
+        n += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+random_tga make_random_tga(std::mt19937& rng)
+{
+    struct kind {
+        std::uint8_t type, bpp;
+    };
+    const kind kinds[] = {{1, 8}, {2, 15}, {2, 16}, {2, 24}, {2, 32}, {3, 8}, {3, 16}, {2, 8}, {1, 16}};
+    const kind k = kinds[random_in(rng, 0, 8)];
+    const bool rle = random_in(rng, 0, 1) != 0;
+    const int w = random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 2) : random_in(rng, 1, 300);
+    const int h = random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 1) : random_in(rng, 1, 9);
+    const bool mapped = k.type == 1;
+    const int entry_bits_choice[] = {15, 16, 24, 32, 24, 8};
+    const int map_bits = entry_bits_choice[random_in(rng, 0, mapped ? 5 : 3)];
+    const bool has_map = mapped || random_in(rng, 0, 5) == 0;
+    const int first = random_in(rng, 0, 3) == 0 ? random_in(rng, 0, 300) : random_in(rng, 0, 10);
+    const int length = has_map ? random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 600) : random_in(rng, 1, 60) : 0;
+    const int alpha_bits_choice[] = {0, 0, 1, 8, 4};
+    const auto alpha_bits = static_cast<std::uint8_t>(alpha_bits_choice[random_in(rng, 0, 4)]);
+    const bool top_down = random_in(rng, 0, 1) != 0;
+    const bool right_to_left = random_in(rng, 0, 3) == 0;
+    const std::uint8_t descriptor = static_cast<std::uint8_t>(descriptor_bits(top_down, right_to_left) | alpha_bits);
+    bytes file = tga_header(static_cast<std::uint8_t>(k.type + (rle ? 8 : 0)), static_cast<std::uint16_t>(w),
+                            static_cast<std::uint16_t>(h), k.bpp, descriptor,
+                            static_cast<std::uint8_t>(random_in(rng, 0, 2)), has_map ? 1 : 0,
+                            static_cast<std::uint16_t>(length), static_cast<std::uint8_t>(map_bits));
+    file[3] = static_cast<std::uint8_t>(first & 0xFF);
+    file[4] = static_cast<std::uint8_t>(first >> 8);
+    file.insert(file.end(), file[0], 0xA5);
+    const bool zero_alpha = random_in(rng, 0, 2) == 0;
+    const pixel_maker entry{(map_bits + 7u) / 8, false, 0, 0, 0, zero_alpha};
+    const bytes map = random_stored(rng, entry, static_cast<std::size_t>(length));
+    file.insert(file.end(), map.begin(), map.end());
+    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, random_in(rng, 0, 1) ? 0 : 3, zero_alpha};
+    const std::size_t count = std::size_t(w) * h;
+    const bytes data = rle ? random_stored_packets(rng, m, count) : random_stored(rng, m, count);
+    file.insert(file.end(), data.begin(), data.end());
+    const int tail = random_in(rng, 0, 3);
+    if (tail == 1) {
+        const bytes area = tga2_extension_and_footer(static_cast<std::uint32_t>(file.size()),
+                                                     static_cast<std::uint8_t>(random_in(rng, 0, 5)));
+        file.insert(file.end(), area.begin(), area.end());
+    } else if (tail == 2) {
+        const bytes area = tga2_extension_and_footer(static_cast<std::uint32_t>(random_in(rng, 0, 2000)),
+                                                     static_cast<std::uint8_t>(random_in(rng, 0, 5)));
+        file.insert(file.end(), area.end() - 26, area.end());
+    }
+    const std::string what = "type " + std::to_string(file[2]) + " bpp " + std::to_string(k.bpp) + " " +
+                             std::to_string(w) + "x" + std::to_string(h) + " map " + std::to_string(first) +
+                             "+" + std::to_string(length) + "x" + std::to_string(map_bits) + " descriptor " +
+                             std::to_string(descriptor) + " tail " + std::to_string(tail);
+    return {file, count, what};
+}
+
+struct quiet_result {
+    tga_check_t status;
+    sprite_t sprite;
+    std::vector<pixel16> words;
+    bytes alpha;
+};
+
+// Into a fenced canvas and a fenced opacity plane (or none), both pre-filled.
+template <typename Decode>
+quiet_result run_quiet(const bytes& file, std::size_t count, bool with_alpha, Decode decode)
+{
+    tga_info_t info{};
+    EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
+    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    bytes alpha(count + 64, 0x77);
+    sprite_t sprite{1, 2, 3, target.sprite.pixels};
+    const tga_check_t status = decode(&info, &sprite, with_alpha ? alpha.data() + 32 : nullptr);
+    EXPECT_TRUE(target.fences_intact());
+    EXPECT_EQ(sprite.pixels, target.sprite.pixels);
+    for (std::size_t i = 0; i < 32; ++i)
+        EXPECT_TRUE(alpha[i] == 0x77 && alpha[alpha.size() - 1 - i] == 0x77) << "opacity fence " << i;
+    return {status, sprite, target.words, alpha};
+}
+
+void expect_same_quiet_decoding(const bytes& file, std::size_t count, const std::string& what)
+{
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    const tga_check_t check = tga_check(&info);
+    EXPECT_EQ(check, plain::tga_check(&info)) << what;
+    EXPECT_TRUE(info.bpp != 24 || check == tga24_check(&info)) << what << ": the checks disagree";
+    for (bool with_alpha : {true, false}) {
+        const quiet_result slow = run_quiet(file, count, with_alpha, plain::tga_to_sprite16);
+        EXPECT_TRUE(slow.status != tga_ok || check == tga_ok) << what << ": the check refuses a good file";
+        EXPECT_EQ(slow.status == tga_ok, slow.sprite.bpp == 16) << what;
+        for (simd_level level : levels_here()) {
+            const quiet_result fast =
+                run_quiet(file, count, with_alpha, [level](const tga_info_t* i, sprite_t* s, std::uint8_t* a) {
+                    return tga_to_sprite16_at(level, i, s, a);
+                });
+            const std::string where = what + " " + name_of(level) + (with_alpha ? " with opacities" : "");
+            EXPECT_EQ(fast.status, slow.status) << where;
+            EXPECT_EQ(fast.sprite.w, slow.sprite.w) << where;
+            EXPECT_EQ(fast.sprite.h, slow.sprite.h) << where;
+            EXPECT_EQ(fast.sprite.bpp, slow.sprite.bpp) << where;
+            ASSERT_EQ(fast.words, slow.words) << where;
+            ASSERT_EQ(fast.alpha, slow.alpha) << where;
+        }
+    }
+}
+
+TEST(tga_to_sprite16, every_level_matches_the_plain_decoder_on_random_files_of_every_variant_cut_anywhere)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 1500; ++round) {
+        const random_tga r = make_random_tga(rng);
+        expect_same_quiet_decoding(r.file, r.count, r.what);
+        bytes cut = r.file;
+        cut.resize(static_cast<std::size_t>(random_in(rng, 18, static_cast<int>(r.file.size()))));
+        expect_same_quiet_decoding(cut, r.count, r.what + " cut to " + std::to_string(cut.size()));
     }
 }
 
