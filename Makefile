@@ -130,12 +130,14 @@ test-install: build
 #   make bench-smoke      every benchmark once, briefly: its same-bytes check
 #   make bench-callgrind  instruction counts of decoding, exact and repeatable
 #   make viewer-costs     start-up time, peak memory and idle CPU of the viewer
+#   make bench-aarch64    instructions per pixel on aarch64 (NEON, portable, plain,
+#                         stb_image), cross-built and counted under qemu-user
 BENCH_BUILD ?= build-bench
 BENCH_JSON ?= $(BENCH_BUILD)/bench.json
 BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
-.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs
+.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs bench-aarch64
 
 bench-build: deps
 	cmake -S . -B $(BENCH_BUILD) -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
@@ -149,6 +151,7 @@ bench-smoke: bench-build
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
 viewer-costs: DEBS += xvfb
+bench-aarch64: DEBS += g++-aarch64-linux-gnu qemu-user libstb-dev
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
@@ -170,9 +173,6 @@ viewer-costs: bench-build
 # digests as the native build, whose digests are made first.
 CROSS_ARCHS := aarch64 s390x
 CROSS_DIGESTS := $(abspath $(BUILD))/tests/decode_digests.txt
-# Extra CMake arguments for one architecture. aarch64 builds its portable kernels
-# only until the NEON ones are in src/kernels_neon.cpp; then this goes.
-CROSS_CMAKE_ARGS_aarch64 ?= -DCMAKE_CXX_FLAGS=-DVELMORA_PORTABLE
 
 .PHONY: cross-digests $(addprefix test-cross-,$(CROSS_ARCHS))
 
@@ -185,6 +185,11 @@ cross-digests: configure
 $(addprefix test-cross-,$(CROSS_ARCHS)): test-cross-%: cross-digests
 	cmake -S . -B build-$* --toolchain cmake/toolchains/$*-linux-gnu.cmake -DVELMORA_VIEWER=OFF \
 	  -DVELMORA_GTEST_SOURCE=/usr/src/googletest -DVELMORA_DIGEST_REFERENCE=$(CROSS_DIGESTS) \
-	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" $(CROSS_CMAKE_ARGS_$*)
+	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
 	cmake --build build-$* -j $(JOBS)
 	ctest --test-dir build-$* --output-on-failure -j $(JOBS)
+
+AARCH64_BENCH_BUILD ?= build-aarch64-bench
+
+bench-aarch64: deps
+	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)
