@@ -33,6 +33,17 @@ pixel16 blend(pixel16 s, pixel16 d, unsigned weight)
                        mix(blue8(s), blue8(d), weight));
 }
 
+constexpr std::uint8_t over(unsigned s, unsigned d, unsigned a)
+{
+    return static_cast<std::uint8_t>((a * s + (255 - a) * d) / 255);
+}
+
+pixel16 blend_a8(pixel16 s, pixel16 d, unsigned a)
+{
+    return rgb24_to_16(over(red8(s), red8(d), a), over(green8(s), green8(d), a),
+                       over(blue8(s), blue8(d), a));
+}
+
 pixel16 bgr_to_16(const std::uint8_t* bgr)
 {
     return rgb24_to_16(bgr[2], bgr[1], bgr[0]);
@@ -165,6 +176,46 @@ int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std
         pixel16* to = dst->pixels + (y0 + j) * dst->w + x0;
         for (std::size_t i = 0; i < src->w; ++i)
             to[i] = blend(from[i], to[i], weight);
+    }
+    return 0;
+}
+
+int sprite_blit_key_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uint16_t y,
+                       pixel16 key)
+{
+    const area_t whole{0, 0, src->w, src->h};
+    return sprite_area_blit_key_16(dst, src, &whole, x, y, key);
+}
+
+int sprite_area_blit_key_16(sprite_t* dst, const sprite_t* src, const area_t* area,
+                            std::uint16_t x, std::uint16_t y, pixel16 key)
+{
+    for (std::size_t j = 0; j < area->h; ++j) {
+        const pixel16* from = src->pixels + (area->y + j) * src->w + area->x;
+        pixel16* to = dst->pixels + (y + j) * dst->w + x;
+        for (std::size_t i = 0; i < area->w; ++i) {
+            if (from[i] != key)
+                to[i] = from[i];
+        }
+    }
+    return 0;
+}
+
+int sprite_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,
+                      std::uint16_t x, std::uint16_t y)
+{
+    const area_t whole{0, 0, src->w, src->h};
+    return sprite_area_blit_a8_16(dst, src, alpha, &whole, x, y);
+}
+
+int sprite_area_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,
+                           const area_t* area, std::uint16_t x, std::uint16_t y)
+{
+    for (std::size_t j = 0; j < area->h; ++j) {
+        const std::size_t first = (area->y + j) * src->w + area->x;
+        pixel16* to = dst->pixels + (y + j) * dst->w + x;
+        for (std::size_t i = 0; i < area->w; ++i)
+            to[i] = blend_a8(src->pixels[first + i], to[i], alpha[first + i]);
     }
     return 0;
 }

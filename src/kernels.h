@@ -61,6 +61,22 @@ void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::siz
 void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
                 std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
 
+// ---- Transparent blits: colour key and alpha plane ----
+// Rows and pixels in order, like blend_rows: an overlap between `to` and `from`
+// gives the pixel-by-pixel result.
+
+// row j, pixel i < w, F = from[j * from_stride + i]:  to[j * to_stride + i] = F wherever F != key
+void blit_key_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                   std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key);
+
+// per field c, for row j, pixel i < w, with a = alpha[j * alpha_stride + i]:
+//   T.c = (a * F.c + (255 - a) * T.c) / 255
+// T, F as in blend_rows: this is blend_rows's pixel at weight 255 - a, and so the
+// 8-bit formula of sprite_blit_a8_16 exactly. `alpha` must not overlap `to`.
+void blit_a8_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                  std::size_t from_stride, const std::uint8_t* alpha, std::size_t alpha_stride,
+                  std::size_t w, std::size_t h);
+
 // to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i]), i < n; reads exactly 3n
 // bytes. `to` must not overlap `bgr`.
 void convert_bgr(simd_level level, pixel16* to, const std::uint8_t* bgr, std::size_t n);

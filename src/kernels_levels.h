@@ -31,6 +31,19 @@ template <simd_level L>
 void blend_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
                    std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
 
+// ---- transparent blits
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void blit_key_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
+                      std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key);
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void blit_a8_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
+                     std::size_t from_stride, const std::uint8_t* alpha, std::size_t alpha_stride,
+                     std::size_t w, std::size_t h);
+
 // portable, ssse3, avx2, neon
 template <simd_level L>
 void convert_bgr_at(pixel16* to, const std::uint8_t* bgr, std::size_t n);

@@ -8,6 +8,9 @@
 //   fill_span(tag, to, n, value)          to[i] = value, i < n
 //   convert_bgr_span(tag, to, bgr, n)     to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i])
 //   blend_span(tag, to, from, n, weight)  to[i] = blend_pixel(from[i], to[i], weight), in order
+//   blit_key_span(tag, to, from, n, key)  to[i] = from[i] wherever from[i] != key, in order
+//   blit_a8_span(tag, to, from, alpha, n) to[i] = blend_pixel(from[i], to[i], 255 - alpha[i]),
+//                                         in order
 //
 // and, for the decoder of every stored format, n stored pixels of one kind
 // into 565 pixels `to` and opacities `alpha` (both always there):
@@ -102,6 +105,61 @@ void blend_rows_with(Level level, pixel16* to, std::size_t to_stride, const pixe
             blend_span_portable(t, f, w, weight);
         else
             blend_span(level, t, f, w, weight);
+    }
+}
+
+// ---------------------------------------------------------------- transparent blits
+
+inline void blit_key_span_portable(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        if (from[i] != key)
+            to[i] = from[i];
+    }
+}
+
+// blend_pixel at weight 255 - a, the destination's share: a = 255 gives the
+// source pixel back exactly and a = 0 the destination, so both skip the blend.
+inline void blit_a8_span_portable(pixel16* to, const pixel16* from, const std::uint8_t* alpha,
+                                  std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned a = alpha[i];
+        if (a == 255)
+            to[i] = from[i];
+        else if (a != 0)
+            to[i] = blend_pixel(from[i], to[i], 255 - a);
+    }
+}
+
+// Overlaps ahead within reach take the pixel-by-pixel spans, as in blend_rows_with.
+template <typename Level>
+void blit_key_rows_with(Level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                        std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key)
+{
+    for (std::size_t j = 0; j < h; ++j) {
+        pixel16* t = to + j * to_stride;
+        const pixel16* f = from + j * from_stride;
+        if (ranges_overlap_ahead(t, f, w))
+            blit_key_span_portable(t, f, w, key);
+        else
+            blit_key_span(level, t, f, w, key);
+    }
+}
+
+template <typename Level>
+void blit_a8_rows_with(Level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                       std::size_t from_stride, const std::uint8_t* alpha,
+                       std::size_t alpha_stride, std::size_t w, std::size_t h)
+{
+    for (std::size_t j = 0; j < h; ++j) {
+        pixel16* t = to + j * to_stride;
+        const pixel16* f = from + j * from_stride;
+        const std::uint8_t* a = alpha + j * alpha_stride;
+        if (ranges_overlap_ahead(t, f, w))
+            blit_a8_span_portable(t, f, a, w);
+        else
+            blit_a8_span(level, t, f, a, w);
     }
 }
 

@@ -24,6 +24,19 @@ void blend_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, uns
     blend_span_portable(to, from, n, weight);
 }
 
+// ---- transparent blits
+
+void blit_key_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    blit_key_span_portable(to, from, n, key);
+}
+
+void blit_a8_span(portable_t, pixel16* to, const pixel16* from, const std::uint8_t* alpha,
+                  std::size_t n)
+{
+    blit_a8_span_portable(to, from, alpha, n);
+}
+
 // ---- decoding every stored format
 
 void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
@@ -75,6 +88,25 @@ void blend_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride, con
                                          unsigned weight)
 {
     blend_rows_with(portable_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+// ---- transparent blits
+
+template <>
+void blit_key_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride,
+                                            const pixel16* from, std::size_t from_stride,
+                                            std::size_t w, std::size_t h, pixel16 key)
+{
+    blit_key_rows_with(portable_t{}, to, to_stride, from, from_stride, w, h, key);
+}
+
+template <>
+void blit_a8_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride,
+                                           const pixel16* from, std::size_t from_stride,
+                                           const std::uint8_t* alpha, std::size_t alpha_stride,
+                                           std::size_t w, std::size_t h)
+{
+    blit_a8_rows_with(portable_t{}, to, to_stride, from, from_stride, alpha, alpha_stride, w, h);
 }
 
 template <>

@@ -259,6 +259,146 @@ __attribute__((target("avx2"))) void blend_span_avx2(pixel16* to, const pixel16*
     blend_span_sse2(to + i, from + i, n - i, weight);
 }
 
+// ---------------------------------------------------------------- transparent blits
+
+// Where the source pixel is the key the destination stays, chosen per 16-bit
+// lane. Sprites have long stretches of key only, skipped two groups at a time;
+// elsewhere both groups are merged with the destination without further
+// tests, which beats telling groups with and without key apart: those change
+// too often to predict. Like the blends, each group is loaded whole before it
+// is stored, and the tails are done pixel by pixel, never as an overlapping
+// last group: `to` a little behind `from` within one sprite would read back
+// what it had already written.
+__m128i merge_key_sse2(__m128i s, __m128i d, __m128i is_key)
+{
+    return _mm_or_si128(_mm_and_si128(is_key, d), _mm_andnot_si128(is_key, s));
+}
+
+void blit_key_span_sse2(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    const __m128i k = _mm_set1_epi16(static_cast<short>(key));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 8));
+        const __m128i k0 = _mm_cmpeq_epi16(s0, k);
+        const __m128i k1 = _mm_cmpeq_epi16(s1, k);
+        if (_mm_movemask_epi8(_mm_and_si128(k0, k1)) == 0xFFFF)
+            continue;
+        const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), merge_key_sse2(s0, d0, k0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), merge_key_sse2(s1, d1, k1));
+    }
+    if (i + 8 <= n) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         merge_key_sse2(s, d, _mm_cmpeq_epi16(s, k)));
+        i += 8;
+    }
+    blit_key_span_portable(to + i, from + i, n - i, key);
+}
+
+__attribute__((target("avx2"))) void blit_key_span_avx2(pixel16* to, const pixel16* from,
+                                                        std::size_t n, pixel16 key)
+{
+    const __m256i k = _mm256_set1_epi16(static_cast<short>(key));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 16));
+        const __m256i k0 = _mm256_cmpeq_epi16(s0, k);
+        const __m256i k1 = _mm256_cmpeq_epi16(s1, k);
+        if (_mm256_movemask_epi8(_mm256_and_si256(k0, k1)) == -1)
+            continue;
+        const __m256i d0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        const __m256i d1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i + 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_blendv_epi8(s0, d0, k0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
+                            _mm256_blendv_epi8(s1, d1, k1));
+    }
+    if (i + 16 <= n) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_blendv_epi8(s, d, _mm256_cmpeq_epi16(s, k)));
+        i += 16;
+    }
+    blit_key_span_sse2(to + i, from + i, n - i, key);
+}
+
+// The alpha blit is the blend with a share per pixel: take = a, keep = 255 - a
+// in each 16-bit lane. Sixteen alphas are tested at once: all 0 leave the
+// destination, all 255 copy the source, exactly as the formula gives.
+__m128i blend8_a8_sse2(__m128i s, __m128i d, __m128i a)
+{
+    return blend8_sse2(s, d, a, _mm_sub_epi16(_mm_set1_epi16(255), a));
+}
+
+bool all_bytes_are(__m128i bytes, __m128i value)
+{
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, value)) == 0xFFFF;
+}
+
+void blit_a8_span_sse2(pixel16* to, const pixel16* from, const std::uint8_t* alpha, std::size_t n)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i opaque = _mm_set1_epi8(-1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i));
+        if (all_bytes_are(a, zero))
+            continue;
+        const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 8));
+        if (all_bytes_are(a, opaque)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), s0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), s1);
+            continue;
+        }
+        const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         blend8_a8_sse2(s0, d0, _mm_unpacklo_epi8(a, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8),
+                         blend8_a8_sse2(s1, d1, _mm_unpackhi_epi8(a, zero)));
+    }
+    if (i + 8 <= n) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         blend8_a8_sse2(s, d, _mm_unpacklo_epi8(a, zero)));
+        i += 8;
+    }
+    blit_a8_span_portable(to + i, from + i, alpha + i, n - i);
+}
+
+__attribute__((target("avx2"))) void blit_a8_span_avx2(pixel16* to, const pixel16* from,
+                                                       const std::uint8_t* alpha, std::size_t n)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i opaque = _mm_set1_epi8(-1);
+    const __m256i full = _mm256_set1_epi16(255);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i));
+        if (all_bytes_are(a, zero))
+            continue;
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        if (all_bytes_are(a, opaque)) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), s);
+            continue;
+        }
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        const __m256i take = _mm256_cvtepu8_epi16(a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            blend16_avx2(s, d, take, _mm256_sub_epi16(full, take)));
+    }
+    blit_a8_span_sse2(to + i, from + i, alpha + i, n - i);
+}
+
 // ---------------------------------------------------------------- the spans of each level
 
 struct sse2_t {};
@@ -295,6 +435,27 @@ __attribute__((target("avx2"))) void blend_span(avx2_t, pixel16* to, const pixel
                                                 std::size_t n, unsigned weight)
 {
     blend_span_avx2(to, from, n, weight);
+}
+
+void blit_key_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    blit_key_span_sse2(to, from, n, key);
+}
+__attribute__((target("avx2"))) void blit_key_span(avx2_t, pixel16* to, const pixel16* from,
+                                                   std::size_t n, pixel16 key)
+{
+    blit_key_span_avx2(to, from, n, key);
+}
+
+void blit_a8_span(sse2_t, pixel16* to, const pixel16* from, const std::uint8_t* alpha,
+                  std::size_t n)
+{
+    blit_a8_span_sse2(to, from, alpha, n);
+}
+__attribute__((target("avx2"))) void blit_a8_span(avx2_t, pixel16* to, const pixel16* from,
+                                                  const std::uint8_t* alpha, std::size_t n)
+{
+    blit_a8_span_avx2(to, from, alpha, n);
 }
 
 // ---------------------------------------------------------------- decoding every stored format: spans
@@ -814,6 +975,40 @@ __attribute__((target("avx2"), flatten)) void blend_rows_at<simd_level::avx2>(
     std::size_t w, std::size_t h, unsigned weight)
 {
     blend_rows_with(avx2_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+// ---- transparent blits
+
+template <>
+void blit_key_rows_at<simd_level::sse2>(pixel16* to, std::size_t to_stride, const pixel16* from,
+                                        std::size_t from_stride, std::size_t w, std::size_t h,
+                                        pixel16 key)
+{
+    blit_key_rows_with(sse2_t{}, to, to_stride, from, from_stride, w, h, key);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void blit_key_rows_at<simd_level::avx2>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    std::size_t w, std::size_t h, pixel16 key)
+{
+    blit_key_rows_with(avx2_t{}, to, to_stride, from, from_stride, w, h, key);
+}
+
+template <>
+void blit_a8_rows_at<simd_level::sse2>(pixel16* to, std::size_t to_stride, const pixel16* from,
+                                       std::size_t from_stride, const std::uint8_t* alpha,
+                                       std::size_t alpha_stride, std::size_t w, std::size_t h)
+{
+    blit_a8_rows_with(sse2_t{}, to, to_stride, from, from_stride, alpha, alpha_stride, w, h);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void blit_a8_rows_at<simd_level::avx2>(
+    pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
+    const std::uint8_t* alpha, std::size_t alpha_stride, std::size_t w, std::size_t h)
+{
+    blit_a8_rows_with(avx2_t{}, to, to_stride, from, from_stride, alpha, alpha_stride, w, h);
 }
 
 template <>

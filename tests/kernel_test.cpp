@@ -1,7 +1,7 @@
 // The fast kernels against the plain loops (bench/plain.cpp): the same bytes for
-// random sizes, offsets, strides, weights, overlaps, row orders and packet
-// streams, at every SIMD level this machine has. Built twice: against the
-// library as shipped and against its portable-only twin.
+// random sizes, offsets, strides, weights, keys, alpha planes, overlaps, row
+// orders and packet streams, at every SIMD level this machine has. Built twice:
+// against the library as shipped and against its portable-only twin.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -305,6 +305,170 @@ TEST(blend_kernel, overlap_within_one_buffer_keeps_the_pixel_by_pixel_result)
                 plain::sprite_blit_alpha_16(&whole, &part, static_cast<std::int32_t>(to), 0,
                                             static_cast<std::uint8_t>(weight));
                 ASSERT_EQ(fast, slow) << name_of(level) << " n=" << n << " shift=" << shift;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- transparent blits
+
+// Runs of 1 to 20 pixels, each either the key or random pixels.
+void fill_keyed(pixel16* pixels, std::size_t n, pixel16 key, std::mt19937& rng)
+{
+    for (std::size_t i = 0; i < n;) {
+        const bool keyed = random_in(rng, 0, 2) == 0;
+        for (std::size_t end = std::min(n, i + random_in(rng, 1, 20)); i < end; ++i)
+            pixels[i] = keyed ? key : random_pixel(rng);
+    }
+}
+
+// An alpha plane as sprites have them: runs of 1 to 40 pixels, each all
+// transparent, all opaque or partial (0 and 255 among them now and then).
+bytes random_alpha(std::mt19937& rng, std::size_t n)
+{
+    bytes out(n);
+    for (std::size_t i = 0; i < n;) {
+        const int kind = random_in(rng, 0, 2);
+        for (std::size_t end = std::min(n, i + random_in(rng, 1, 40)); i < end; ++i) {
+            const int a = kind == 0 ? 0 : kind == 1 ? 255 : random_in(rng, 0, 255);
+            out[i] = static_cast<std::uint8_t>(a);
+        }
+    }
+    return out;
+}
+
+// Source and destination in one buffer, `to` from a few pixels before the
+// source to a few past its end: every length up to the vector tails, at
+// varying alignments, apart and overlapping either way.
+TEST(transparent_blit_kernels, every_level_matches_the_plain_loop_at_every_length_and_overlap)
+{
+    std::mt19937 rng(12);
+    for (simd_level level : levels_here()) {
+        for (int n = 0; n <= 70; ++n) {
+            for (int shift = -n - 3; shift <= n + 3; ++shift) {
+                const auto from = static_cast<std::uint16_t>(80 + random_in(rng, 0, 15));
+                const auto to = static_cast<std::uint16_t>(from + shift);
+                const auto length = static_cast<std::uint16_t>(n);
+                const pixel16 key = random_pixel(rng);
+                std::vector<pixel16> start(3 * 96);
+                fill_keyed(start.data(), start.size(), key, rng);
+                const bytes alpha = random_alpha(rng, start.size());
+                const area_t part{from, 0, length, 1};
+                const std::string what = name_of(level) + " n=" + std::to_string(n) +
+                                         " shift=" + std::to_string(shift);
+
+                std::vector<pixel16> fast = start, slow = start;
+                sprite_t whole{static_cast<std::uint16_t>(slow.size()), 1, 16, slow.data()};
+                blit_key_rows(level, fast.data() + to, 0, fast.data() + from, 0, length, 1, key);
+                plain::sprite_area_blit_key_16(&whole, &whole, &part, to, 0, key);
+                ASSERT_EQ(fast, slow) << "key " << what;
+
+                fast = start;
+                slow = start;
+                blit_a8_rows(level, fast.data() + to, 0, fast.data() + from, 0, alpha.data() + from,
+                             0, length, 1);
+                plain::sprite_area_blit_a8_16(&whole, &whole, alpha.data(), &part, to, 0);
+                ASSERT_EQ(fast, slow) << "a8 " << what;
+            }
+        }
+    }
+}
+
+// Every field pair meets every alpha in the first 256 rounds, alphas differing
+// from lane to lane; the next 256 give runs of one alpha, where the groups of
+// all 0 or all 255 take their shortcuts. Rows of every width up to 80 end in
+// every tail; the pairs repeat to fill them.
+TEST(blit_a8_kernel, every_level_equals_the_8_bit_formula_for_every_field_pair_and_alpha)
+{
+    std::vector<pixel16> pair_src, pair_dst;
+    every_field_pair(pair_src, pair_dst);
+    for (simd_level level : levels_here()) {
+        for (unsigned round = 0; round < 512; ++round) {
+            const std::size_t w = 1 + round * 7 % 80, h = (4096 + w - 1) / w;
+            std::vector<pixel16> src(w * h), fast(w * h);
+            bytes alpha(w * h);
+            for (std::size_t k = 0; k < w * h; ++k) {
+                src[k] = pair_src[k % 4096];
+                fast[k] = pair_dst[k % 4096];
+                alpha[k] = static_cast<std::uint8_t>(round < 256 ? k + round : k / 40 * 37 + round);
+            }
+            std::vector<pixel16> slow = fast;
+            const auto sw = static_cast<std::uint16_t>(w), sh = static_cast<std::uint16_t>(h);
+            sprite_t from{sw, sh, 16, src.data()}, expected{sw, sh, 16, slow.data()};
+            blit_a8_rows(level, fast.data(), w, src.data(), w, alpha.data(), w, w, h);
+            plain::sprite_blit_a8_16(&expected, &from, alpha.data(), 0, 0);
+            ASSERT_EQ(fast, slow) << name_of(level) << " round " << round;
+        }
+    }
+}
+
+// The four public functions: between sprites (whole, by area, rows packed now
+// and then) and within one sprite, overlapping. Beside the plain loop, the
+// rules that need no formula: a = 255 copies, a = 0 leaves the pixel alone.
+TEST(transparent_blits, match_the_plain_loops_on_random_areas_positions_and_overlaps)
+{
+    std::mt19937 rng(13);
+    for (int round = 0; round < 3000; ++round) {
+        const bool within = round % 3 == 0, packed = !within && round % 4 == 1;
+        const bool keyed = round % 2 == 0;
+        const int sw = random_in(rng, 1, 80), sh = random_in(rng, 1, 10);
+        const int dw = within || packed ? sw : random_in(rng, 1, 80);
+        const int dh = within ? sh : random_in(rng, 1, 10);
+        const pixel16 key = random_pixel(rng);
+        canvas other(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        fill_keyed(other.sprite.pixels, std::size_t(sw) * sh, key, rng);
+        twin_canvases twins(dw, dh, rng);
+        auto& [fast, slow] = twins;
+        if (within) {
+            fill_keyed(fast.sprite.pixels, std::size_t(sw) * sh, key, rng);
+            slow.words = fast.words;
+        }
+        const bytes alpha = random_alpha(rng, std::size_t(sw) * sh);
+        const sprite_t* src_fast = within ? &fast.sprite : &other.sprite;
+        const sprite_t* src_slow = within ? &slow.sprite : &other.sprite;
+
+        area_t area = random_area(rng, sw, sh);
+        area.w = static_cast<std::uint16_t>(std::min(int{area.w}, dw));
+        area.h = static_cast<std::uint16_t>(std::min(int{area.h}, dh));
+        const bool whole = !within && (packed || round % 5 == 2) && sw <= dw && sh <= dh;
+        if (whole)
+            area = {0, 0, static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh)};
+        const auto x = static_cast<std::uint16_t>(random_in(rng, 0, dw - area.w));
+        const auto y = static_cast<std::uint16_t>(random_in(rng, 0, dh - area.h));
+        const std::vector<pixel16> before = fast.pixels();
+
+        if (keyed && whole) {
+            EXPECT_EQ(sprite_blit_key_16(&fast.sprite, src_fast, x, y, key), 0);
+            plain::sprite_blit_key_16(&slow.sprite, src_slow, x, y, key);
+        } else if (keyed) {
+            EXPECT_EQ(sprite_area_blit_key_16(&fast.sprite, src_fast, &area, x, y, key), 0);
+            plain::sprite_area_blit_key_16(&slow.sprite, src_slow, &area, x, y, key);
+        } else if (whole) {
+            EXPECT_EQ(sprite_blit_a8_16(&fast.sprite, src_fast, alpha.data(), x, y), 0);
+            plain::sprite_blit_a8_16(&slow.sprite, src_slow, alpha.data(), x, y);
+        } else {
+            EXPECT_EQ(sprite_area_blit_a8_16(&fast.sprite, src_fast, alpha.data(), &area, x, y), 0);
+            plain::sprite_area_blit_a8_16(&slow.sprite, src_slow, alpha.data(), &area, x, y);
+        }
+        const std::string what = "round " + std::to_string(round) + (keyed ? " key " : " a8 ") +
+                                 std::to_string(sw) + "x" + std::to_string(sh) + " area " +
+                                 std::to_string(area.x) + "," + std::to_string(area.y) + " " +
+                                 std::to_string(area.w) + "x" + std::to_string(area.h) + " to " +
+                                 std::to_string(x) + "," + std::to_string(y);
+        ASSERT_EQ(fast.words, slow.words) << what;
+        ASSERT_TRUE(fast.fences_intact()) << what;
+        if (keyed || within)
+            continue;
+        for (int j = 0; j < area.h; ++j) {
+            for (int i = 0; i < area.w; ++i) {
+                const std::size_t k = std::size_t(area.y + j) * sw + area.x + i;
+                const std::size_t d = std::size_t(y + j) * dw + x + i;
+                if (alpha[k] == 255) {
+                    ASSERT_EQ(fast.sprite.pixels[d], other.sprite.pixels[k]) << what;
+                }
+                if (alpha[k] == 0) {
+                    ASSERT_EQ(fast.sprite.pixels[d], before[d]) << what;
+                }
             }
         }
     }
