@@ -1092,7 +1092,7 @@ __attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
 // ---------------------------------------------------------------- decoding every stored format: kernels
 
 template <>
-stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
                                                  const std::uint8_t* data, std::size_t size,
                                                  bool run_length, const picture_planes& planes)
 {
