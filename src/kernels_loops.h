@@ -394,11 +394,16 @@ inline void grey_alpha_span_portable(pixel16* to, std::uint8_t* alpha, const std
     }
 }
 
+// A plain loop rather than memset: compilers expand a memset of unknown length
+// inline as `rep stos`, which costs dozens of cycles on the short runs of
+// run-length data.
 inline void run_span_portable(pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
                               std::uint8_t a)
 {
-    fill_span_portable(to, n, pixel);
-    std::memset(alpha, a, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        to[i] = pixel;
+        alpha[i] = a;
+    }
 }
 
 inline bool index_valid(const stored_format& f, unsigned index)

@@ -130,8 +130,9 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
 
 // ---- decoding every stored format
 
+// Flattened, so the spans and the common packets inline into one loop per kind.
 template <>
-stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
                                                      const std::uint8_t* data, std::size_t size,
                                                      bool run_length, const picture_planes& planes)
 {

@@ -495,6 +495,58 @@ void bgra16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool
     _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), a);
 }
 
+// Sixteen pixels by byte shuffles, as convert8_ssse3: per 16-bit lane R:G and
+// 0:B gathered from two loads of four pixels each.
+__attribute__((target("ssse3"))) __m128i bgra8_to_565_ssse3(__m128i v0, __m128i v1)
+{
+    const __m128i rg0 = _mm_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z);
+    const __m128i rg1 = _mm_setr_epi8(z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14);
+    const __m128i b0 = _mm_setr_epi8(0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z);
+    const __m128i b1 = _mm_setr_epi8(z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z);
+    const __m128i rg = _mm_or_si128(_mm_shuffle_epi8(v0, rg0), _mm_shuffle_epi8(v1, rg1));
+    const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1));
+    const __m128i red = _mm_and_si128(rg, _mm_set1_epi16(static_cast<short>(0xF800)));
+    const __m128i green = _mm_and_si128(_mm_slli_epi16(rg, 3), _mm_set1_epi16(0x07E0));
+    return _mm_or_si128(_mm_or_si128(red, green), _mm_srli_epi16(blue, 3));
+}
+
+__attribute__((target("ssse3"))) void bgra16_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                   const std::uint8_t* src, bool alpha_counts)
+{
+    const auto* in = reinterpret_cast<const __m128i*>(src);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bgra8_to_565_ssse3(v0, v1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), bgra8_to_565_ssse3(v2, v3));
+    __m128i a = _mm_set1_epi8(-1);
+    if (alpha_counts) {
+        const __m128i fourth = _mm_setr_epi8(3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z);
+        const __m128i a0 = _mm_shuffle_epi8(v0, fourth);
+        const __m128i a1 = _mm_slli_si128(_mm_shuffle_epi8(v1, fourth), 4);
+        const __m128i a2 = _mm_slli_si128(_mm_shuffle_epi8(v2, fourth), 8);
+        const __m128i a3 = _mm_slli_si128(_mm_shuffle_epi8(v3, fourth), 12);
+        a = _mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), a);
+}
+
+__attribute__((target("ssse3"))) void bgra_span_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                      const std::uint8_t* src, std::size_t n,
+                                                      bool alpha_counts)
+{
+    if (n < 16) {
+        bgra_span_portable(to, alpha, src, n, alpha_counts);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        bgra16_ssse3(to + i, alpha + i, src + 4 * i, alpha_counts);
+    if (i < n)
+        bgra16_ssse3(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
+}
+
 void bgra_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
                     bool alpha_counts)
 {
@@ -509,19 +561,44 @@ void bgra_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, s
         bgra16_sse2(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
 }
 
-__attribute__((target("avx2"))) __m256i bgra8_to_565_avx2(__m256i v)
-{
-    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(v, 8), _mm256_set1_epi32(0xF800));
-    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(v, 5), _mm256_set1_epi32(0x07E0));
-    const __m256i blue = _mm256_and_si256(_mm256_srli_epi32(v, 3), _mm256_set1_epi32(0x001F));
-    const __m256i p = _mm256_or_si256(_mm256_or_si256(red, green), blue);
-    return _mm256_srai_epi32(_mm256_slli_epi32(p, 16), 16);
-}
-
 // The packs work within 128-bit halves: this puts the four quarters back in order.
 constexpr int quarters_in_order = 0xD8; // 0, 2, 1, 3
 
-// Thirty-two pixels, 128 bytes.
+// Thirty-two pixels, 128 bytes. Byte shuffles gather, per 16-bit lane, R:G (red
+// in the high byte) and 0:B, as convert8_ssse3 does; each 128-bit half holds
+// pixels of two loads, put back in order by one permutation at the end.
+__attribute__((target("avx2"))) __m256i bgra16_to_565_avx2(__m256i v0, __m256i v1)
+{
+    const __m256i rg0 = _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z,
+                                         1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z);
+    const __m256i rg1 = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14,
+                                         z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14);
+    const __m256i b0 = _mm256_setr_epi8(0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z,
+                                        0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z);
+    const __m256i b1 = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z,
+                                        z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z);
+    const __m256i rg = _mm256_or_si256(_mm256_shuffle_epi8(v0, rg0), _mm256_shuffle_epi8(v1, rg1));
+    const __m256i blue = _mm256_or_si256(_mm256_shuffle_epi8(v0, b0), _mm256_shuffle_epi8(v1, b1));
+    const __m256i red = _mm256_and_si256(rg, _mm256_set1_epi16(static_cast<short>(0xF800)));
+    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(rg, 3), _mm256_set1_epi16(0x07E0));
+    const __m256i p = _mm256_or_si256(_mm256_or_si256(red, green), _mm256_srli_epi16(blue, 3));
+    return _mm256_permute4x64_epi64(p, quarters_in_order);
+}
+
+// The fourth bytes of v into 32-bit lane k of each half.
+__attribute__((target("avx2"))) __m256i alpha_to_lane_avx2(__m256i v, int k)
+{
+    const __m256i at0 = _mm256_setr_epi8(3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z,
+                                         3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z);
+    const __m256i lanes = _mm256_shuffle_epi8(v, at0);
+    switch (k) {
+    case 1: return _mm256_slli_si256(lanes, 4);
+    case 2: return _mm256_slli_si256(lanes, 8);
+    case 3: return _mm256_slli_si256(lanes, 12);
+    default: return lanes;
+    }
+}
+
 __attribute__((target("avx2"))) void bgra32_avx2(pixel16* to, std::uint8_t* alpha,
                                                  const std::uint8_t* src, bool alpha_counts)
 {
@@ -530,16 +607,13 @@ __attribute__((target("avx2"))) void bgra32_avx2(pixel16* to, std::uint8_t* alph
     const __m256i v1 = _mm256_loadu_si256(in + 1);
     const __m256i v2 = _mm256_loadu_si256(in + 2);
     const __m256i v3 = _mm256_loadu_si256(in + 3);
-    const __m256i p01 = _mm256_packs_epi32(bgra8_to_565_avx2(v0), bgra8_to_565_avx2(v1));
-    const __m256i p23 = _mm256_packs_epi32(bgra8_to_565_avx2(v2), bgra8_to_565_avx2(v3));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute4x64_epi64(p01, quarters_in_order));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), _mm256_permute4x64_epi64(p23, quarters_in_order));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bgra16_to_565_avx2(v0, v1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), bgra16_to_565_avx2(v2, v3));
     __m256i a = _mm256_set1_epi8(-1);
     if (alpha_counts) {
         // Within each half: pixels 0-3 of v0, v1, v2, v3, then 4-7 of each.
-        const __m256i a01 = _mm256_packs_epi32(_mm256_srli_epi32(v0, 24), _mm256_srli_epi32(v1, 24));
-        const __m256i a23 = _mm256_packs_epi32(_mm256_srli_epi32(v2, 24), _mm256_srli_epi32(v3, 24));
-        const __m256i bytes = _mm256_packus_epi16(a01, a23);
+        const __m256i bytes = _mm256_or_si256(_mm256_or_si256(alpha_to_lane_avx2(v0, 0), alpha_to_lane_avx2(v1, 1)),
+                                              _mm256_or_si256(alpha_to_lane_avx2(v2, 2), alpha_to_lane_avx2(v3, 3)));
         a = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
@@ -550,7 +624,7 @@ __attribute__((target("avx2"))) void bgra_span_avx2(pixel16* to, std::uint8_t* a
                                                     bool alpha_counts)
 {
     if (n < 32) {
-        bgra_span_sse2(to, alpha, src, n, alpha_counts);
+        bgra_span_ssse3(to, alpha, src, n, alpha_counts);
         return;
     }
     std::size_t i = 0;
@@ -630,7 +704,10 @@ __attribute__((target("avx2"))) void argb16_span_avx2(pixel16* to, std::uint8_t*
         argb16_span_sse2(to, alpha, src, n, alpha_bit);
         return;
     }
-    std::size_t i = 0;
+    // One block, then blocks whose pixel stores start on a cache line.
+    argb32_avx2(to, alpha, src, alpha_bit);
+    std::size_t i = pixels_to_alignment(to, 64);
+    i = i == 0 ? 32 : i;
     for (; i + 32 <= n; i += 32)
         argb32_avx2(to + i, alpha + i, src + 2 * i, alpha_bit);
     if (i < n)
@@ -790,11 +867,34 @@ __attribute__((target("avx2"))) std::size_t index_span_avx2(pixel16* to, std::ui
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
+// Sixteen indices checked at once, then looked up one by one without a test.
+std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                            const stored_format& f)
+{
+    std::size_t i = 0;
+    if (f.end > f.first) {
+        const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
+        for (; i + 16 <= n; i += 16) {
+            const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            const __m128i from_first = _mm_sub_epi8(index, first);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first)) != 0xFFFF)
+                break;
+            for (std::size_t k = i; k < i + 16; ++k) {
+                const std::uint32_t entry = f.map[src[k]];
+                to[k] = static_cast<pixel16>(entry);
+                alpha[k] = static_cast<std::uint8_t>(entry >> 16);
+            }
+        }
+    }
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
 template <typename Tag>
 std::size_t index_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                        std::size_t n, const stored_format& f)
 {
-    return index_span_portable(to, alpha, src, n, f);
+    return index_span_sse2(to, alpha, src, n, f);
 }
 
 __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std::uint8_t* alpha,
@@ -809,10 +909,10 @@ void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src
 {
     bgra_span_sse2(to, alpha, src, n, alpha_counts);
 }
-void bgra_span(ssse3_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-               bool alpha_counts)
+__attribute__((target("ssse3"))) void bgra_span(ssse3_t, pixel16* to, std::uint8_t* alpha,
+                                                const std::uint8_t* src, std::size_t n, bool alpha_counts)
 {
-    bgra_span_sse2(to, alpha, src, n, alpha_counts);
+    bgra_span_ssse3(to, alpha, src, n, alpha_counts);
 }
 __attribute__((target("avx2"))) void bgra_span(avx2_t, pixel16* to, std::uint8_t* alpha,
                                                const std::uint8_t* src, std::size_t n, bool alpha_counts)
@@ -992,7 +1092,7 @@ __attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
 // ---------------------------------------------------------------- decoding every stored format: kernels
 
 template <>
-stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
                                                  const std::uint8_t* data, std::size_t size,
                                                  bool run_length, const picture_planes& planes)
 {
