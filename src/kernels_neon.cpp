@@ -19,7 +19,7 @@
 
 #include <cstring>
 
-#include "kernels_loops.h"
+#include "kernels_format_loops.h"
 
 namespace {
 

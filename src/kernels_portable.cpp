@@ -1,7 +1,7 @@
 // The portable level: plain C++ spans around the shared loops. Built on every
 // architecture, and the only level when VELMORA_PORTABLE is defined.
 #include "kernels_levels.h"
-#include "kernels_loops.h"
+#include "kernels_format_loops.h"
 
 namespace {
 
