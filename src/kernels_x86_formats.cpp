@@ -437,6 +437,58 @@ __attribute__((target("avx2"))) std::size_t index_span_avx2(pixel16* to, std::ui
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
+// Small maps (pixel art's few colours): each byte plane of the map looked up
+// sixteen entries at a time by byte shuffles, Tables of them. An index's table
+// offset, plus 0x70 with saturation, keeps its low four bits below 16 and sets
+// the top bit (a shuffle's zero) at or above it, and below it by wrapping.
+template <unsigned Tables>
+__attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
+                                                                     std::uint8_t* alpha,
+                                                                     const std::uint8_t* src,
+                                                                     std::size_t n,
+                                                                     const stored_format& f)
+{
+    const std::uint8_t* planes = f.map_planes;
+    __m256i low[Tables], high[Tables], opacity[Tables];
+    for (unsigned t = 0; t < Tables; ++t) {
+        const auto* at = planes + 16 * t;
+        low[t] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+        high[t] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 256)));
+        opacity[t] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 512)));
+    }
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(f.first));
+    const __m256i last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i from_first = _mm256_sub_epi8(index, first);
+        const __m256i valid = _mm256_cmpeq_epi8(_mm256_min_epu8(from_first, last), from_first);
+        if (_mm256_movemask_epi8(valid) != -1)
+            break;
+        __m256i lo = _mm256_setzero_si256();
+        __m256i hi = _mm256_setzero_si256();
+        __m256i a = _mm256_setzero_si256();
+        for (unsigned t = 0; t < Tables; ++t) {
+            const __m256i in_table = _mm256_adds_epu8(
+                _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * t))),
+                _mm256_set1_epi8(0x70));
+            lo = _mm256_or_si256(lo, _mm256_shuffle_epi8(low[t], in_table));
+            hi = _mm256_or_si256(hi, _mm256_shuffle_epi8(high[t], in_table));
+            a = _mm256_or_si256(a, _mm256_shuffle_epi8(opacity[t], in_table));
+        }
+        // Pixels 0-7 and 16-23, then 8-15 and 24-31.
+        const __m256i p0 = _mm256_unpacklo_epi8(lo, hi);
+        const __m256i p1 = _mm256_unpackhi_epi8(lo, hi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
+                            _mm256_permute2x128_si256(p0, p1, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i), a);
+    }
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
 // Sixteen indices checked at once, then looked up one by one without a test.
 std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
                             const stored_format& f)
@@ -471,6 +523,15 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
                                                        const std::uint8_t* src, std::size_t n,
                                                        const stored_format& f)
 {
+    if (f.map_planes != nullptr && f.end > f.first) {
+        switch ((f.end + 15) / 16) {
+        case 1: return index_span_shuffled_avx2<1>(to, alpha, src, n, f);
+        case 2: return index_span_shuffled_avx2<2>(to, alpha, src, n, f);
+        case 3: return index_span_shuffled_avx2<3>(to, alpha, src, n, f);
+        case 4: return index_span_shuffled_avx2<4>(to, alpha, src, n, f);
+        default: break;
+        }
+    }
     return index_span_avx2(to, alpha, src, n, f);
 }
 

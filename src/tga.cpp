@@ -190,6 +190,7 @@ struct packed_map {
     pixel16 pixels[256];
     std::uint8_t alpha[256];
     std::uint32_t both[256];
+    std::uint8_t planes[3 * 256]; // low bytes, high bytes, opacities
 };
 
 // Index i (first <= i < first + length, i < 256) gets entry i - first: the
@@ -215,9 +216,13 @@ stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map
         const picture_planes row{map.pixels + first, map.alpha + first, n, 1, true, false};
         decode_stored(level, entries, info->map, n * stored_bytes(entries.kind), false, row);
     }
-    for (unsigned i = 0; i < 256; ++i)
+    for (unsigned i = 0; i < 256; ++i) {
         map.both[i] = map.pixels[i] | std::uint32_t{map.alpha[i]} << 16;
-    return {stored_kind::index8, false, map.both, first, std::max(first, end)};
+        map.planes[i] = static_cast<std::uint8_t>(map.pixels[i]);
+        map.planes[256 + i] = static_cast<std::uint8_t>(map.pixels[i] >> 8);
+        map.planes[512 + i] = map.alpha[i];
+    }
+    return {stored_kind::index8, false, map.both, first, std::max(first, end), map.planes};
 }
 
 stored_format true_colour_format(const tga_info_t* info)
