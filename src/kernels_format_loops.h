@@ -286,75 +286,98 @@ stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_form
     return whole < count ? stored_status::truncated : stored_status::ok;
 }
 
-// The common packets, as many as follow each other: whole in the data (at least
-// one largest packet of bytes left, so none needs checking) and ending within
-// the current row, rows left to right. Stops at the first packet that needs more
-// care (it crosses a row end, or holds a bad index: then the careful path does
-// that packet again, alike) or at the picture's end; returns the bytes used.
-// One packet known to be whole in the data and to end within the row, at `out`
-// and `alpha` (null: no opacity plane). Returns the bytes it took, or 0 for a
-// bad index.
+// Pixels [from, from + k) of one packet known to be whole in the data, all in
+// one row, at `out` and `alpha` (null: no opacity plane). False for a bad index.
 template <stored_kind K, typename Level>
-std::size_t put_common_packet(Level level, const stored_format& f, const std::uint8_t* packet,
-                              std::size_t length, pixel16* out, std::uint8_t* alpha,
-                              std::uint8_t* scratch_alpha)
+bool put_packet_piece(Level level, const stored_format& f, const std::uint8_t* packet,
+                      std::size_t from, std::size_t k, pixel16* out, std::uint8_t* alpha,
+                      std::uint8_t* scratch_alpha)
 {
-    constexpr std::size_t bytes = stored_bytes(K);
     if (packet[0] & 0x80) {
         pixel16 pixel = 0;
         std::uint8_t a = 0;
         if (!stored_pixel_as<K>(f, packet + 1, pixel, a))
-            return 0;
+            return false;
         if (alpha != nullptr)
-            run_span(level, out, alpha, length, pixel, a);
+            run_span(level, out, alpha, k, pixel, a);
         else
-            fill_span(level, out, length, pixel);
-        return 1 + bytes;
+            fill_span(level, out, k, pixel);
+        return true;
     }
     // Packets hold at most 128 pixels: the scratch opacities take any.
-    if (convert_as<K>(level, f, out, alpha != nullptr ? alpha : scratch_alpha, packet + 1, length) < length)
-        return 0;
-    return 1 + bytes * length;
+    const std::uint8_t* from_byte = packet + 1 + stored_bytes(K) * from;
+    return convert_as<K>(level, f, out, alpha != nullptr ? alpha : scratch_alpha, from_byte, k) == k;
+}
+
+// Where the sink's current row continues, with `room` pixels left in it.
+struct row_cursor {
+    std::size_t at;
+    std::size_t room;
+};
+
+inline void next_row(plane_sink& sink, row_cursor& c)
+{
+    sink.col = 0;
+    c.room = sink.planes.w;
+    if (++sink.row < sink.planes.h)
+        c.at = span_offset(sink, sink.planes.w);
+}
+
+// One packet of `length` pixels, split at row ends, known to end within the
+// picture. False for a bad index, with the sink and cursor as they were.
+template <stored_kind K, typename Level>
+bool put_common_packet(Level level, plane_sink& sink, row_cursor& c, const stored_format& f,
+                       const std::uint8_t* packet, std::size_t length)
+{
+    const std::size_t row = sink.row;
+    const std::size_t col = sink.col;
+    const row_cursor was = c;
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t k = std::min(c.room, length - done);
+        std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + c.at : nullptr;
+        if (!put_packet_piece<K>(level, f, packet, done, k, sink.planes.pixels + c.at, alpha,
+                                 sink.scratch_alpha)) {
+            sink.row = row;
+            sink.col = col;
+            c = was;
+            return false;
+        }
+        done += k;
+        c.at += k;
+        c.room -= k;
+        if (c.room == 0)
+            next_row(sink, c);
+    }
+    return true;
 }
 
 // The common packets, as many as follow each other: whole in the data (at least
 // one largest packet of bytes left, so none needs checking) and ending within
-// the current row, rows left to right. Stops at the first packet that needs more
-// care (it crosses a row end, or holds a bad index: then the careful path does
-// that packet again, alike) or at the picture's end; returns the bytes used.
+// the picture, rows left to right; packets across row ends are split here.
+// Stops at the first packet that needs more care (it runs past the picture's
+// end, or holds a bad index: then the careful path does that packet again,
+// alike) or at the picture's end; returns the bytes used.
 template <stored_kind K, typename Level>
 std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
                                   const std::uint8_t* data, std::size_t size)
 {
-    constexpr std::size_t largest = 1 + 128 * stored_bytes(K);
+    constexpr std::size_t bytes = stored_bytes(K);
+    constexpr std::size_t largest = 1 + 128 * bytes;
     const std::size_t w = sink.planes.w;
     if (size < largest || sink.planes.right_to_left || sink.row == sink.planes.h)
         return 0;
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
-    std::size_t room = w - sink.col;
-    std::size_t at = span_offset(sink, room);
-    while (p <= last_safe) {
+    row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
+    while (p <= last_safe && sink.row < sink.planes.h) {
         const std::size_t length = (*p & 0x7Fu) + 1;
-        if (length > room)
+        if (length > c.room && length - c.room > (sink.planes.h - sink.row - 1) * w)
             break;
-        std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : nullptr;
-        const std::size_t used =
-            put_common_packet<K>(level, f, p, length, sink.planes.pixels + at, alpha, sink.scratch_alpha);
-        if (used == 0)
+        if (!put_common_packet<K>(level, sink, c, f, p, length))
             break;
-        p += used;
-        at += length;
-        room -= length;
-        if (room == 0) {
-            sink.col = 0;
-            room = w;
-            if (++sink.row == sink.planes.h)
-                break;
-            at = span_offset(sink, w);
-        }
+        p += 1 + bytes * (*p & 0x80 ? 1 : length);
     }
-    sink.col = w - room;
+    sink.col = w - c.room;
     return static_cast<std::size_t>(p - data);
 }
 
