@@ -262,10 +262,12 @@ std::size_t put_stored(Level level, plane_sink& sink, const stored_format& f,
             const std::size_t at = span_offset(sink, good);
             std::reverse_copy(sink.scratch, sink.scratch + good, sink.planes.pixels + at);
             if (sink.planes.alpha != nullptr)
-                std::reverse_copy(sink.scratch_alpha, sink.scratch_alpha + good, sink.planes.alpha + at);
+                std::reverse_copy(sink.scratch_alpha, sink.scratch_alpha + good,
+                                  sink.planes.alpha + at);
         } else {
             const std::size_t at = span_offset(sink, k);
-            std::uint8_t* alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : sink.scratch_alpha;
+            std::uint8_t* alpha =
+                sink.planes.alpha != nullptr ? sink.planes.alpha + at : sink.scratch_alpha;
             good = convert_stored(level, f, sink.planes.pixels + at, alpha, from, k);
         }
         advance_sink(sink, good);
@@ -306,7 +308,8 @@ bool put_packet_piece(Level level, const stored_format& f, const std::uint8_t* p
     }
     // Packets hold at most 128 pixels: the scratch opacities take any.
     const std::uint8_t* from_byte = packet + 1 + stored_bytes(K) * from;
-    return convert_as<K>(level, f, out, alpha != nullptr ? alpha : scratch_alpha, from_byte, k) == k;
+    std::uint8_t* const opacities = alpha != nullptr ? alpha : scratch_alpha;
+    return convert_as<K>(level, f, out, opacities, from_byte, k) == k;
 }
 
 // Where the sink's current row continues, with `room` pixels left in it.
@@ -334,7 +337,8 @@ bool put_common_packet(Level level, plane_sink& sink, row_cursor& c, const store
     const row_cursor was = c;
     for (std::size_t done = 0; done < length;) {
         const std::size_t k = std::min(c.room, length - done);
-        std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + c.at : nullptr;
+        std::uint8_t* const alpha =
+            sink.planes.alpha != nullptr ? sink.planes.alpha + c.at : nullptr;
         if (!put_packet_piece<K>(level, f, packet, done, k, sink.planes.pixels + c.at, alpha,
                                  sink.scratch_alpha)) {
             sink.row = row;
@@ -386,12 +390,16 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
                                   const std::uint8_t* data, std::size_t size)
 {
     switch (f.kind) {
-    case stored_kind::bgra32: return expand_common_packets<stored_kind::bgra32>(level, sink, f, data, size);
-    case stored_kind::argb16: return expand_common_packets<stored_kind::argb16>(level, sink, f, data, size);
-    case stored_kind::grey8: return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
+    case stored_kind::bgra32:
+        return expand_common_packets<stored_kind::bgra32>(level, sink, f, data, size);
+    case stored_kind::argb16:
+        return expand_common_packets<stored_kind::argb16>(level, sink, f, data, size);
+    case stored_kind::grey8:
+        return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
     case stored_kind::grey_alpha16:
         return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
-    case stored_kind::index8: return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
+    case stored_kind::index8:
+        return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
     }
     return 0;
 }

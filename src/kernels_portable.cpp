@@ -68,7 +68,8 @@ std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::
     return index_span_portable(to, alpha, src, n, f);
 }
 
-void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+              std::uint8_t a)
 {
     run_span_portable(to, alpha, n, pixel, a);
 }
@@ -132,9 +133,10 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
 
 // Flattened, so the spans and the common packets inline into one loop per kind.
 template <>
-__attribute__((flatten)) stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
-                                                     const std::uint8_t* data, std::size_t size,
-                                                     bool run_length, const picture_planes& planes)
+__attribute__((flatten)) stored_status
+decode_stored_at<simd_level::portable>(const stored_format& format, const std::uint8_t* data,
+                                       std::size_t size, bool run_length,
+                                       const picture_planes& planes)
 {
     return decode_stored_with(portable_t{}, format, data, size, run_length, planes);
 }

@@ -29,10 +29,6 @@ __attribute__((target("avx2"))) void fill_span(avx2_t, pixel16* to, std::size_t 
 {
     fill_span_avx2(to, n, value);
 }
-//
-// Each span converts whole blocks of pixels and then one last block that ends
-// at the span's end, overlapping pixels already done (the same bytes again);
-// spans shorter than a block go pixel by pixel.
 
 // 565 in the low half of each 32-bit lane of blue, green, red, alpha bytes.
 __m128i bgra4_to_565_sse2(__m128i v)
@@ -182,8 +178,9 @@ __attribute__((target("avx2"))) void bgra32_avx2(pixel16* to, std::uint8_t* alph
     __m256i a = _mm256_set1_epi8(-1);
     if (alpha_counts) {
         // Within each half: pixels 0-3 of v0, v1, v2, v3, then 4-7 of each.
-        const __m256i bytes = _mm256_or_si256(_mm256_or_si256(alpha_to_lane_avx2(v0, 0), alpha_to_lane_avx2(v1, 1)),
-                                              _mm256_or_si256(alpha_to_lane_avx2(v2, 2), alpha_to_lane_avx2(v3, 3)));
+        const __m256i bytes =
+            _mm256_or_si256(_mm256_or_si256(alpha_to_lane_avx2(v0, 0), alpha_to_lane_avx2(v1, 1)),
+                            _mm256_or_si256(alpha_to_lane_avx2(v2, 2), alpha_to_lane_avx2(v3, 3)));
         a = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
@@ -207,9 +204,11 @@ __attribute__((target("avx2"))) void bgra_span_avx2(pixel16* to, std::uint8_t* a
 // 16-bit words: p = (v << 1 & 0xFFC0) | (v >> 4 & 0x0020) | (v & 0x001F), as argb16_to_16.
 __m128i argb8_to_565_sse2(__m128i v)
 {
-    const __m128i red_green = _mm_and_si128(_mm_slli_epi16(v, 1), _mm_set1_epi16(static_cast<short>(0xFFC0)));
+    const __m128i red_green =
+        _mm_and_si128(_mm_slli_epi16(v, 1), _mm_set1_epi16(static_cast<short>(0xFFC0)));
     const __m128i green_low = _mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi16(0x0020));
-    return _mm_or_si128(_mm_or_si128(red_green, green_low), _mm_and_si128(v, _mm_set1_epi16(0x001F)));
+    return _mm_or_si128(_mm_or_si128(red_green, green_low),
+                        _mm_and_si128(v, _mm_set1_epi16(0x001F)));
 }
 
 // Sixteen pixels, 32 bytes.
@@ -260,7 +259,8 @@ __attribute__((target("avx2"))) void argb32_avx2(pixel16* to, std::uint8_t* alph
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), argb16_to_565_avx2(v1));
     __m256i a = _mm256_set1_epi8(-1);
     if (alpha_bit) {
-        const __m256i packed = _mm256_packs_epi16(_mm256_srai_epi16(v0, 15), _mm256_srai_epi16(v1, 15));
+        const __m256i packed =
+            _mm256_packs_epi16(_mm256_srai_epi16(v0, 15), _mm256_srai_epi16(v1, 15));
         a = _mm256_permute4x64_epi64(packed, quarters_in_order);
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
@@ -298,7 +298,8 @@ void grey16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     const __m128i zero = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), grey8_to_565_sse2(_mm_unpacklo_epi8(v, zero)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), grey8_to_565_sse2(_mm_unpackhi_epi8(v, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8),
+                     grey8_to_565_sse2(_mm_unpackhi_epi8(v, zero)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_set1_epi8(-1));
 }
 
@@ -365,7 +366,8 @@ void fill_bytes_sse2(std::uint8_t* to, std::size_t n, std::uint8_t value)
     }
 }
 
-__attribute__((target("avx2"))) void fill_bytes_avx2(std::uint8_t* to, std::size_t n, std::uint8_t value)
+__attribute__((target("avx2"))) void fill_bytes_avx2(std::uint8_t* to, std::size_t n,
+                                                     std::uint8_t value)
 {
     if (n < 32) {
         fill_bytes_sse2(to, n, value);
@@ -379,18 +381,20 @@ __attribute__((target("avx2"))) void fill_bytes_avx2(std::uint8_t* to, std::size
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 32), v);
 }
 
-void run_span(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+void run_span(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+              std::uint8_t a)
 {
     fill_span_sse2(to, n, pixel);
     fill_bytes_sse2(alpha, n, a);
 }
-void run_span(ssse3_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+void run_span(ssse3_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+              std::uint8_t a)
 {
     fill_span_sse2(to, n, pixel);
     fill_bytes_sse2(alpha, n, a);
 }
-__attribute__((target("avx2"))) void run_span(avx2_t, pixel16* to, std::uint8_t* alpha, std::size_t n,
-                                              pixel16 pixel, std::uint8_t a)
+__attribute__((target("avx2"))) void run_span(avx2_t, pixel16* to, std::uint8_t* alpha,
+                                              std::size_t n, pixel16 pixel, std::uint8_t a)
 {
     fill_span_avx2(to, n, pixel);
     fill_bytes_avx2(alpha, n, a);
@@ -419,19 +423,27 @@ __attribute__((target("avx2"))) std::size_t index_span_avx2(pixel16* to, std::ui
             const __m128i lo = _mm256_castsi256_si128(index);
             const __m128i hi = _mm256_extracti128_si256(index, 1);
             const __m256i w0 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(lo), 4);
-            const __m256i w1 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8)), 4);
+            const __m256i w1 =
+                _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8)), 4);
             const __m256i w2 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(hi), 4);
-            const __m256i w3 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 4);
-            const __m256i p01 = _mm256_packus_epi32(_mm256_and_si256(w0, low), _mm256_and_si256(w1, low));
-            const __m256i p23 = _mm256_packus_epi32(_mm256_and_si256(w2, low), _mm256_and_si256(w3, low));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permute4x64_epi64(p01, quarters_in_order));
+            const __m256i w3 =
+                _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 4);
+            const __m256i p01 =
+                _mm256_packus_epi32(_mm256_and_si256(w0, low), _mm256_and_si256(w1, low));
+            const __m256i p23 =
+                _mm256_packus_epi32(_mm256_and_si256(w2, low), _mm256_and_si256(w3, low));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                                _mm256_permute4x64_epi64(p01, quarters_in_order));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
                                 _mm256_permute4x64_epi64(p23, quarters_in_order));
-            const __m256i a01 = _mm256_packus_epi32(_mm256_srli_epi32(w0, 16), _mm256_srli_epi32(w1, 16));
-            const __m256i a23 = _mm256_packus_epi32(_mm256_srli_epi32(w2, 16), _mm256_srli_epi32(w3, 16));
+            const __m256i a01 =
+                _mm256_packus_epi32(_mm256_srli_epi32(w0, 16), _mm256_srli_epi32(w1, 16));
+            const __m256i a23 =
+                _mm256_packus_epi32(_mm256_srli_epi32(w2, 16), _mm256_srli_epi32(w3, 16));
             const __m256i bytes = _mm256_packus_epi16(a01, a23);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i),
-                                _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(alpha + i),
+                _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
         }
     }
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
@@ -481,7 +493,8 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
         // Pixels 0-7 and 16-23, then 8-15 and 24-31.
         const __m256i p0 = _mm256_unpacklo_epi8(lo, hi);
         const __m256i p1 = _mm256_unpackhi_epi8(lo, hi);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_permute2x128_si256(p0, p1, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
                             _mm256_permute2x128_si256(p0, p1, 0x31));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i), a);
@@ -490,8 +503,8 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
 }
 
 // Sixteen indices checked at once, then looked up one by one without a test.
-std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-                            const stored_format& f)
+std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                            std::size_t n, const stored_format& f)
 {
     std::size_t i = 0;
     if (f.end > f.first) {
@@ -500,7 +513,8 @@ std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t
         for (; i + 16 <= n; i += 16) {
             const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
             const __m128i from_first = _mm_sub_epi8(index, first);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first)) != 0xFFFF)
+            const __m128i valid = _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
+            if (_mm_movemask_epi8(valid) != 0xFFFF)
                 break;
             for (std::size_t k = i; k < i + 16; ++k) {
                 const std::uint32_t entry = f.map[src[k]];
@@ -541,12 +555,14 @@ void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src
     bgra_span_sse2(to, alpha, src, n, alpha_counts);
 }
 __attribute__((target("ssse3"))) void bgra_span(ssse3_t, pixel16* to, std::uint8_t* alpha,
-                                                const std::uint8_t* src, std::size_t n, bool alpha_counts)
+                                                const std::uint8_t* src, std::size_t n,
+                                                bool alpha_counts)
 {
     bgra_span_ssse3(to, alpha, src, n, alpha_counts);
 }
 __attribute__((target("avx2"))) void bgra_span(avx2_t, pixel16* to, std::uint8_t* alpha,
-                                               const std::uint8_t* src, std::size_t n, bool alpha_counts)
+                                               const std::uint8_t* src, std::size_t n,
+                                               bool alpha_counts)
 {
     bgra_span_avx2(to, alpha, src, n, alpha_counts);
 }
@@ -562,7 +578,8 @@ void argb16_span(ssse3_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* 
     argb16_span_sse2(to, alpha, src, n, alpha_bit);
 }
 __attribute__((target("avx2"))) void argb16_span(avx2_t, pixel16* to, std::uint8_t* alpha,
-                                                 const std::uint8_t* src, std::size_t n, bool alpha_bit)
+                                                 const std::uint8_t* src, std::size_t n,
+                                                 bool alpha_bit)
 {
     argb16_span_avx2(to, alpha, src, n, alpha_bit);
 }
@@ -583,9 +600,9 @@ void grey_alpha_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* 
 } // namespace
 
 template <>
-__attribute__((flatten)) stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
-                                                 const std::uint8_t* data, std::size_t size,
-                                                 bool run_length, const picture_planes& planes)
+__attribute__((flatten)) stored_status
+decode_stored_at<simd_level::sse2>(const stored_format& format, const std::uint8_t* data,
+                                   std::size_t size, bool run_length, const picture_planes& planes)
 {
     return decode_stored_with(sse2_t{}, format, data, size, run_length, planes);
 }

@@ -66,7 +66,8 @@ int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std
     const auto x0 = static_cast<std::size_t>(x);
     const auto y0 = static_cast<std::size_t>(y);
     if (weight == 0)
-        return sprite_blit_16(dst, src, static_cast<std::uint16_t>(x0), static_cast<std::uint16_t>(y0));
+        return sprite_blit_16(dst, src, static_cast<std::uint16_t>(x0),
+                              static_cast<std::uint16_t>(y0));
     blend_rows(best_simd_level(), dst->pixels + y0 * dst->w + x0, dst->w, src->pixels, src->w,
                src->w, src->h, weight);
     return 0;

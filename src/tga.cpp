@@ -272,7 +272,8 @@ tga_check_t decode_any(simd_level level, const tga_info_t* info, bool mapped, sp
 {
     packed_map map;
     const stored_format format = mapped ? pack_map(level, info, map) : true_colour_format(info);
-    const picture_planes planes{sprite->pixels, alpha, info->w, info->h, info->hv != 0, info->rl != 0};
+    const bool top_down = info->hv != 0;
+    const picture_planes planes{sprite->pixels, alpha, info->w, info->h, top_down, info->rl != 0};
     const bool run_length = info->type >= 9;
     switch (decode_stored(level, format, info->data, info->data_size, run_length, planes)) {
     case stored_status::truncated: return tga_truncated;
