@@ -480,10 +480,17 @@ __attribute__((target("avx2"))) std::size_t index_span_avx2(pixel16* to, std::ui
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
+// Sixteen bytes in both halves.
+__attribute__((target("avx2"))) __m256i both_halves(const std::uint8_t* p)
+{
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
 // Small maps (pixel art's few colours): each byte plane of the map looked up
-// sixteen entries at a time by byte shuffles, Tables of them. An index's table
-// offset, plus 0x70 with saturation, keeps its low four bits below 16 and sets
-// the top bit (a shuffle's zero) at or above it, and below it by wrapping.
+// by byte shuffles over Tables tables of sixteen entries. An index less the
+// table's first, plus 0x70 with saturation, keeps its low four bits when it
+// falls in the table and gets its top bit set (a shuffle's zero) when it falls
+// above it, or below it (by wrapping).
 template <unsigned Tables>
 __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
                                                                      std::uint8_t* alpha,
@@ -491,15 +498,13 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
                                                                      std::size_t n,
                                                                      const stored_format& f)
 {
-    const std::uint8_t* planes = f.map_planes;
-    __m256i low[Tables], high[Tables], opacity[Tables];
-    for (unsigned t = 0; t < Tables; ++t) {
-        const auto* at = planes + 16 * t;
-        low[t] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
-        high[t] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 256)));
-        opacity[t] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 512)));
+    __m256i low[Tables];
+    __m256i high[Tables];
+    __m256i opacity[Tables];
+    for (std::size_t t = 0; t < Tables; ++t) {
+        low[t] = both_halves(f.map_planes + 16 * t);
+        high[t] = both_halves(f.map_planes + 256 + 16 * t);
+        opacity[t] = both_halves(f.map_planes + 512 + 16 * t);
     }
     const __m256i first = _mm256_set1_epi8(static_cast<char>(f.first));
     const __m256i last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
@@ -513,7 +518,7 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
         __m256i lo = _mm256_setzero_si256();
         __m256i hi = _mm256_setzero_si256();
         __m256i a = _mm256_setzero_si256();
-        for (unsigned t = 0; t < Tables; ++t) {
+        for (std::size_t t = 0; t < Tables; ++t) {
             const __m256i in_table = _mm256_adds_epu8(
                 _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * t))),
                 _mm256_set1_epi8(0x70));
