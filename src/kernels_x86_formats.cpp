@@ -538,12 +538,15 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
-// Sixteen indices checked at once, then looked up one by one without a test.
+// Sixteen indices checked at once, then looked up one by one without a test
+// into a local block (which no store through `to` or `alpha` can touch, so
+// nothing is loaded twice), split into pixels and opacities four at a time.
 std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                             std::size_t n, const stored_format& f)
 {
     std::size_t i = 0;
     if (f.end > f.first) {
+        const std::uint32_t* const map = f.map;
         const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
         const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
         for (; i + 16 <= n; i += 16) {
@@ -552,37 +555,99 @@ std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t
             const __m128i valid = _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
             if (_mm_movemask_epi8(valid) != 0xFFFF)
                 break;
-            for (std::size_t k = i; k < i + 16; ++k) {
-                const std::uint32_t entry = f.map[src[k]];
-                to[k] = static_cast<pixel16>(entry);
-                alpha[k] = static_cast<std::uint8_t>(entry >> 16);
-            }
+            std::uint32_t entries[16];
+            for (std::size_t k = 0; k < 16; ++k)
+                entries[k] = map[src[i + k]];
+            __m128i e[4];
+            for (std::size_t k = 0; k < 4; ++k)
+                e[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + 4 * k));
+            // Pixels sign-extended from 16 bits, so the signed packs keep them.
+            const auto pixels = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                             _mm_packs_epi32(pixels(e[0]), pixels(e[1])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8),
+                             _mm_packs_epi32(pixels(e[2]), pixels(e[3])));
+            const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(e[0], 16), _mm_srli_epi32(e[1], 16));
+            const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(e[2], 16), _mm_srli_epi32(e[3], 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + i), _mm_packus_epi16(a01, a23));
         }
     }
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
-template <typename Tag>
-std::size_t index_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+// As index_span_shuffled_avx2, sixteen pixels at a time.
+template <unsigned Tables>
+__attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* to,
+                                                                       std::uint8_t* alpha,
+                                                                       const std::uint8_t* src,
+                                                                       std::size_t n,
+                                                                       const stored_format& f)
+{
+    const auto* planes = reinterpret_cast<const __m128i*>(f.map_planes);
+    const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i from_first = _mm_sub_epi8(index, first);
+        const __m128i valid = _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
+        if (_mm_movemask_epi8(valid) != 0xFFFF)
+            break;
+        __m128i lo = _mm_setzero_si128();
+        __m128i hi = _mm_setzero_si128();
+        __m128i a = _mm_setzero_si128();
+        for (std::size_t t = 0; t < Tables; ++t) {
+            const __m128i in_table = _mm_adds_epu8(
+                _mm_sub_epi8(index, _mm_set1_epi8(static_cast<char>(16 * t))), _mm_set1_epi8(0x70));
+            lo = _mm_or_si128(lo, _mm_shuffle_epi8(_mm_loadu_si128(planes + t), in_table));
+            hi = _mm_or_si128(hi, _mm_shuffle_epi8(_mm_loadu_si128(planes + 16 + t), in_table));
+            a = _mm_or_si128(a, _mm_shuffle_epi8(_mm_loadu_si128(planes + 32 + t), in_table));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi8(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + i), a);
+    }
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
+// The number of sixteen-entry tables that hold every index of a small map, or
+// 0 for a map too large to look up by shuffles.
+inline unsigned shuffle_tables(const stored_format& f)
+{
+    const unsigned tables = (f.end + 15) / 16;
+    return f.map_planes != nullptr && f.end > f.first && tables <= 4 ? tables : 0;
+}
+
+std::size_t index_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                        std::size_t n, const stored_format& f)
 {
     return index_span_sse2(to, alpha, src, n, f);
+}
+
+__attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, std::uint8_t* alpha,
+                                                        const std::uint8_t* src, std::size_t n,
+                                                        const stored_format& f)
+{
+    switch (shuffle_tables(f)) {
+    case 1: return index_span_shuffled_ssse3<1>(to, alpha, src, n, f);
+    case 2: return index_span_shuffled_ssse3<2>(to, alpha, src, n, f);
+    case 3: return index_span_shuffled_ssse3<3>(to, alpha, src, n, f);
+    case 4: return index_span_shuffled_ssse3<4>(to, alpha, src, n, f);
+    default: return index_span_sse2(to, alpha, src, n, f);
+    }
 }
 
 __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std::uint8_t* alpha,
                                                        const std::uint8_t* src, std::size_t n,
                                                        const stored_format& f)
 {
-    if (f.map_planes != nullptr && f.end > f.first) {
-        switch ((f.end + 15) / 16) {
-        case 1: return index_span_shuffled_avx2<1>(to, alpha, src, n, f);
-        case 2: return index_span_shuffled_avx2<2>(to, alpha, src, n, f);
-        case 3: return index_span_shuffled_avx2<3>(to, alpha, src, n, f);
-        case 4: return index_span_shuffled_avx2<4>(to, alpha, src, n, f);
-        default: break;
-        }
+    switch (shuffle_tables(f)) {
+    case 1: return index_span_shuffled_avx2<1>(to, alpha, src, n, f);
+    case 2: return index_span_shuffled_avx2<2>(to, alpha, src, n, f);
+    case 3: return index_span_shuffled_avx2<3>(to, alpha, src, n, f);
+    case 4: return index_span_shuffled_avx2<4>(to, alpha, src, n, f);
+    default: return index_span_avx2(to, alpha, src, n, f);
     }
-    return index_span_avx2(to, alpha, src, n, f);
 }
 
 void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
