@@ -1,16 +1,18 @@
 // The aarch64 level: NEON, which every aarch64 processor has.
 //
-// The spans work on bytes: vld3 splits 16 stored BGR pixels into a blue, a
-// green and a red vector, and vld2/vst2 split 16 pixels of 565 into their low
+// The spans work on bytes: ld3 and ld4 split 16 stored BGR or BGRA pixels into
+// one vector per channel, and ld2/st2 split 16 pixels of 565 into their low
 // bytes (green's low three bits, blue) and high bytes (red, green's high three
 // bits). The fields are shifted and inserted (sri/sli) between those vectors,
 // never unpacked to one lane per pixel and packed again, which is where most of
-// a plain loop's instructions go. Byte order matters here, so this level is
-// built on little-endian aarch64 only (kernels_levels.h).
+// a plain loop's instructions go; colour maps are looked up by tbl, 16 indices
+// at once. Byte order matters here, so this level is built on little-endian
+// aarch64 only (kernels_levels.h).
 //
-// Loads and stores need no alignment beyond the pixel's own. Spans shorter than
-// a vector go through a small local buffer, so the vector code is the only code
-// and nothing is read or written past the span.
+// Loads and stores need no alignment beyond the pixel's own. Nothing is read
+// or written past a span: the BGR conversion, the blend and the blits take a
+// span shorter than a vector through a small local buffer, the other stored
+// formats pixel by pixel.
 #include "kernels_levels.h"
 
 #if VELMORA_NEON
@@ -409,18 +411,16 @@ void fill_bytes_neon(std::uint8_t* to, std::size_t n, std::uint8_t value)
 // The packed map (entries pixel | opacity << 16) as three byte planes: the
 // pixels' low and high bytes and the opacities, which ld4 takes apart sixteen
 // entries at a time. tbl then looks up sixteen indices in 64 entries of a
-// plane at once; only the quarters of the map that hold valid entries are used.
+// plane at once; only the quarters of the map that hold valid entries are
+// split and searched.
 struct map_planes {
     std::uint8_t low[256], high[256], alpha[256];
-    std::size_t first_quarter, last_quarter;
 };
 
-void split_map(map_planes& p, const stored_format& f)
+void split_map(map_planes& p, const std::uint32_t* map, std::size_t q0, std::size_t q1)
 {
-    p.first_quarter = f.first / 64;
-    p.last_quarter = (f.end - 1) / 64;
-    const auto* entries = reinterpret_cast<const std::uint8_t*>(f.map);
-    for (std::size_t e = 64 * p.first_quarter; e < 64 * (p.last_quarter + 1); e += 16) {
+    const auto* entries = reinterpret_cast<const std::uint8_t*>(map);
+    for (std::size_t e = 64 * q0; e < 64 * (q1 + 1); e += 16) {
         const uint8x16x4_t v = vld4q_u8(entries + 4 * e);
         vst1q_u8(p.low + e, v.val[0]);
         vst1q_u8(p.high + e, v.val[1]);
@@ -428,18 +428,9 @@ void split_map(map_planes& p, const stored_format& f)
     }
 }
 
-// Indices known valid, so each lies in exactly one of the quarters used: tbl
-// gives 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
-uint8x16_t look_up(const std::uint8_t* plane, const map_planes& p, uint8x16_t index)
+uint8x16_t minus(uint8x16_t v, std::size_t k)
 {
-    const std::size_t q0 = p.first_quarter;
-    uint8x16_t out = vqtbl4q_u8(vld1q_u8_x4(plane + 64 * q0),
-                                vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(64 * q0))));
-    for (std::size_t q = q0 + 1; q <= p.last_quarter; ++q) {
-        const uint8x16_t in_quarter = vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(64 * q)));
-        out = vqtbx4q_u8(out, vld1q_u8_x4(plane + 64 * q), in_quarter);
-    }
-    return out;
+    return vsubq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(k)));
 }
 
 // Sixteen indices are checked before any is looked up: a group holding a bad
@@ -447,18 +438,66 @@ uint8x16_t look_up(const std::uint8_t* plane, const map_planes& p, uint8x16_t in
 // (index - first) mod 256 <= end - first - 1.
 bool all_valid(uint8x16_t index, const stored_format& f)
 {
-    const uint8x16_t from_first = vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(f.first)));
     const uint8x16_t last = vdupq_n_u8(static_cast<std::uint8_t>(f.end - f.first - 1));
-    return vmaxvq_u8(vcgtq_u8(from_first, last)) == 0;
+    return vmaxvq_u8(vcgtq_u8(minus(index, f.first), last)) == 0;
 }
 
-void index16_neon(pixel16* to, std::uint8_t* alpha, uint8x16_t index, const map_planes& p)
+void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
+                  uint8x16_t a)
 {
-    uint8x16x2_t px;
-    px.val[0] = look_up(p.low, p, index);
-    px.val[1] = look_up(p.high, p, index);
-    vst2q_u8(bytes_of(to), px);
-    vst1q_u8(alpha, look_up(p.alpha, p, index));
+    vst2q_u8(bytes_of(to), uint8x16x2_t{{low, high}});
+    vst1q_u8(alpha, a);
+}
+
+// Up to 64 colours in one quarter, the usual pixel-art palette: the three
+// tables stay in registers for the whole span.
+std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                              std::size_t n, const stored_format& f, const map_planes& p,
+                              std::size_t q)
+{
+    const uint8x16x4_t low = vld1q_u8_x4(p.low + 64 * q);
+    const uint8x16x4_t high = vld1q_u8_x4(p.high + 64 * q);
+    const uint8x16x4_t opacity = vld1q_u8_x4(p.alpha + 64 * q);
+    std::size_t i = 0;
+    while (i < n) {
+        // The last group ends at n, overlapping pixels already good.
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const uint8x16_t index = vld1q_u8(src + at);
+        if (!all_valid(index, f))
+            break;
+        const uint8x16_t in_quarter = minus(index, 64 * q);
+        store_mapped(to + at, alpha + at, vqtbl4q_u8(low, in_quarter), vqtbl4q_u8(high, in_quarter),
+                     vqtbl4q_u8(opacity, in_quarter));
+        i = at + 16;
+    }
+    return i;
+}
+
+// Indices known valid, so each lies in exactly one of the quarters: tbl gives
+// 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
+uint8x16_t look_up(const std::uint8_t* plane, uint8x16_t index, std::size_t q0, std::size_t q1)
+{
+    uint8x16_t out = vqtbl4q_u8(vld1q_u8_x4(plane + 64 * q0), minus(index, 64 * q0));
+    for (std::size_t q = q0 + 1; q <= q1; ++q)
+        out = vqtbx4q_u8(out, vld1q_u8_x4(plane + 64 * q), minus(index, 64 * q));
+    return out;
+}
+
+std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                           std::size_t n, const stored_format& f, const map_planes& p,
+                           std::size_t q0, std::size_t q1)
+{
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const uint8x16_t index = vld1q_u8(src + at);
+        if (!all_valid(index, f))
+            break;
+        store_mapped(to + at, alpha + at, look_up(p.low, index, q0, q1),
+                     look_up(p.high, index, q0, q1), look_up(p.alpha, index, q0, q1));
+        i = at + 16;
+    }
+    return i;
 }
 
 std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
@@ -466,23 +505,15 @@ std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t
 {
     if (n < 16 || f.end <= f.first)
         return index_span_portable(to, alpha, src, n, f);
+    const std::size_t q0 = f.first / 64;
+    const std::size_t q1 = (f.end - 1) / 64;
     map_planes p;
-    split_map(p, f);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const uint8x16_t index = vld1q_u8(src + i);
-        if (!all_valid(index, f))
-            return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
-        index16_neon(to + i, alpha + i, index, p);
-    }
-    if (i < n) {
-        // The last sixteen again, ending at n; pixels before i are good already.
-        const uint8x16_t index = vld1q_u8(src + n - 16);
-        if (!all_valid(index, f))
-            return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
-        index16_neon(to + n - 16, alpha + n - 16, index, p);
-    }
-    return n;
+    split_map(p, f.map, q0, q1);
+    const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, p, q0)
+                                   : index_quarters(to, alpha, src, n, f, p, q0, q1);
+    if (i >= n)
+        return n;
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
 // ---------------------------------------------------------------- the spans of the level
