@@ -445,7 +445,8 @@ bool all_valid(uint8x16_t index, const stored_format& f)
 void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
                   uint8x16_t a)
 {
-    vst2q_u8(bytes_of(to), uint8x16x2_t{{low, high}});
+    const uint8x16x2_t px{{low, high}};
+    vst2q_u8(bytes_of(to), px);
     vst1q_u8(alpha, a);
 }
 
