@@ -450,16 +450,8 @@ void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t h
     vst1q_u8(alpha, a);
 }
 
-bool all_valid_8(uint8x8_t index, const stored_format& f)
-{
-    const uint8x8_t from_first = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(f.first)));
-    const uint8x8_t last = vdup_n_u8(static_cast<std::uint8_t>(f.end - f.first - 1));
-    return vmaxv_u8(vcgt_u8(from_first, last)) == 0;
-}
-
 // Up to 64 colours in one quarter, the usual pixel-art palette: the three
-// tables stay in registers for the whole span. Spans of 8 to 15 pixels, which
-// run-length pixel art is full of, take two groups of eight.
+// tables stay in registers for the whole span.
 std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                               std::size_t n, const stored_format& f, const map_planes& p,
                               std::size_t q)
@@ -467,28 +459,17 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
     const uint8x16x4_t low = vld1q_u8_x4(p.low + 64 * q);
     const uint8x16x4_t high = vld1q_u8_x4(p.high + 64 * q);
     const uint8x16x4_t opacity = vld1q_u8_x4(p.alpha + 64 * q);
-    const std::size_t group = n < 16 ? 8 : 16;
     std::size_t i = 0;
     while (i < n) {
         // The last group ends at n, overlapping pixels already good.
-        const std::size_t at = i + group <= n ? i : n - group;
-        if (group == 8) {
-            const uint8x8_t index = vld1_u8(src + at);
-            if (!all_valid_8(index, f))
-                break;
-            const uint8x8_t in_quarter = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(64 * q)));
-            const uint8x8x2_t px{{vqtbl4_u8(low, in_quarter), vqtbl4_u8(high, in_quarter)}};
-            vst2_u8(bytes_of(to + at), px);
-            vst1_u8(alpha + at, vqtbl4_u8(opacity, in_quarter));
-        } else {
-            const uint8x16_t index = vld1q_u8(src + at);
-            if (!all_valid(index, f))
-                break;
-            const uint8x16_t in_quarter = minus(index, 64 * q);
-            store_mapped(to + at, alpha + at, vqtbl4q_u8(low, in_quarter),
-                         vqtbl4q_u8(high, in_quarter), vqtbl4q_u8(opacity, in_quarter));
-        }
-        i = at + group;
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const uint8x16_t index = vld1q_u8(src + at);
+        if (!all_valid(index, f))
+            break;
+        const uint8x16_t in_quarter = minus(index, 64 * q);
+        store_mapped(to + at, alpha + at, vqtbl4q_u8(low, in_quarter), vqtbl4q_u8(high, in_quarter),
+                     vqtbl4q_u8(opacity, in_quarter));
+        i = at + 16;
     }
     return i;
 }
@@ -523,12 +504,10 @@ std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t*
 std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                             std::size_t n, const stored_format& f)
 {
-    if (f.end <= f.first)
+    if (n < 16 || f.end <= f.first)
         return index_span_portable(to, alpha, src, n, f);
     const std::size_t q0 = f.first / 64;
     const std::size_t q1 = (f.end - 1) / 64;
-    if (n < (q0 == q1 ? 8 : 16))
-        return index_span_portable(to, alpha, src, n, f);
     map_planes p;
     split_map(p, f.map, q0, q1);
     const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, p, q0)
