@@ -1,5 +1,5 @@
 #!/bin/bash
-# Usage: bench/aarch64_counts.sh [BUILD_DIR]
+# Usage: bench/aarch64_counts.sh [BUILD_DIR [OPERATION...]]
 # Instructions per pixel of one operation on a 256 x 256 picture on aarch64,
 # counted exactly under qemu-user: cross-builds the library (NEON and portable,
 # -O2 as users build it) with cmake/toolchains/aarch64-linux-gnu.cmake, links
@@ -10,9 +10,11 @@
 # off, and what is left is divided by the 65,536 pixels. Each contender is first
 # checked for the same bytes as the plain loop.
 set -euo pipefail
-[ $# -le 1 ] || { echo "usage: $0 [BUILD_DIR]" >&2; exit 2; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-aarch64-bench}
+shift $(($# > 0 ? 1 : 0))
+# Every operation of bench/one_operation.cpp unless some are named.
+operations=${*:-fill blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16}
 cxx=aarch64-linux-gnu-g++
 cc=aarch64-linux-gnu-gcc
 # A Cortex-A72 (Raspberry Pi 4): ARMv8.0 with NEON, so the C library picks its
@@ -68,7 +70,7 @@ ratio() { awk "BEGIN { printf \"%.1f\", $1 / $2 }"; }
 
 echo "| operation | NEON | portable -O2 | plain loop | stb_image + pack | portable / NEON |"
 echo "|---|---:|---:|---:|---:|---:|"
-for op in fill blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16; do
+for op in $operations; do
   "${qemu[@]}" "$build/one_operation" make "$op" "$build/input_$op"
   neon=$(per_pixel one_operation "$op" velmora)
   portable=$(per_pixel one_operation_portable "$op" velmora)
