@@ -19,9 +19,15 @@ sanitize=
 [ "$(cache_value VELMORA_SANITIZE)" = ON ] && sanitize=-fsanitize=address,undefined
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/velmora include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h; do
+# A build of just the library (VELMORA_VIEWER=OFF) installs no viewer.
+viewer=bin/velmora
+[ "$(cache_value VELMORA_VIEWER)" = OFF ] && viewer=
+for f in $viewer include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h; do
   [ -e "$prefix/$f" ] || { echo "check_install: $f was not installed" >&2; exit 1; }
 done
+if [ -z "$viewer" ] && [ -e "$prefix/bin/velmora" ]; then
+  echo "check_install: a build without the viewer installed bin/velmora" >&2; exit 1
+fi
 
 echo "== find_package(velmora)"
 cmake -S "$here" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -42,3 +48,14 @@ echo "flags: $flags"
 # shellcheck disable=SC2086 # the flags are meant to split
 "$cxx" -std=c++17 -Wall -Wextra $sanitize -o "$scratch/consumer-pc" "$here/consumer.cpp" $flags
 "$scratch/consumer-pc"
+
+echo "== examples/compose against the installed package"
+cmake -S "$here/../../examples" -B "$scratch/examples" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_COMPILER="$cxx" \
+      -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
+cmake --build "$scratch/examples" >/dev/null
+"$build/make_example_sprites" "$scratch"
+(cd "$scratch" && "$scratch/examples/compose" background.tga ball.tga gem.tga coins.tga compose.png)
+# The picture in the README is what the example makes.
+cmp "$scratch/compose.png" "$here/../../examples/compose.png"
+echo "compose.png matches examples/compose.png"
