@@ -10,9 +10,11 @@
 // portable versions alone.
 //
 // Where the code lives: kernels_loops.h holds what every level shares (the row
-// walks, the packet decoder, the pixel-at-a-time spans); kernels_portable.cpp,
-// kernels_x86.cpp and kernels_neon.cpp each build them for their own levels
-// around their own spans; kernels.cpp picks the level.
+// walks, the 24-bit packet decoder, the pixel-at-a-time spans) and
+// kernels_format_loops.h the decoder of every other stored format; each
+// instruction set builds them for its own levels around its own spans, in
+// kernels_portable.cpp, kernels_x86.cpp with kernels_x86_formats.cpp, and
+// kernels_neon.cpp; kernels.cpp picks the level.
 //
 // None of them allocates; each reads its source once.
 #pragma once

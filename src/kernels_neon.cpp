@@ -21,7 +21,7 @@
 
 #include <cstring>
 
-#include "kernels_loops.h"
+#include "kernels_format_loops.h"
 
 namespace {
 
