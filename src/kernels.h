@@ -14,7 +14,7 @@
 // kernels_format_loops.h the decoder of every other stored format; each
 // instruction set builds them for its own levels around its own spans, in
 // kernels_portable.cpp, kernels_x86.cpp with kernels_x86_formats.cpp, and
-// kernels_neon.cpp; kernels.cpp picks the level.
+// kernels_neon.cpp with kernels_neon_formats.cpp; kernels.cpp picks the level.
 //
 // None of them allocates; each reads its source once.
 #pragma once

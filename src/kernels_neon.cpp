@@ -1,107 +1,31 @@
-// The aarch64 level: NEON, which every aarch64 processor has.
+// The aarch64 level: NEON, which every aarch64 processor has. This file has
+// the fill, the BGR conversion, the blend, the transparent blits and the 24-bit
+// decoder; kernels_neon_formats.cpp the decoder of every other stored format.
 //
-// The spans work on bytes: vld3 splits 16 stored BGR pixels into a blue, a
-// green and a red vector, and vld2/vst2 split 16 pixels of 565 into their low
-// bytes (green's low three bits, blue) and high bytes (red, green's high three
-// bits). The fields are shifted and inserted (sri/sli) between those vectors,
-// never unpacked to one lane per pixel and packed again, which is where most of
-// a plain loop's instructions go. Byte order matters here, so this level is
-// built on little-endian aarch64 only (kernels_levels.h).
+// The spans work on bytes: ld3 splits 16 stored BGR pixels into one vector per
+// channel, and ld2/st2 split 16 pixels of 565 into their low bytes (green's low
+// three bits, blue) and high bytes (red, green's high three bits). The fields
+// are shifted and inserted (sri/sli) between those vectors, never unpacked to
+// one lane per pixel and packed again, which is where most of a plain loop's
+// instructions go. Byte order matters here, so this level is built on
+// little-endian aarch64 only (kernels_levels.h).
 //
-// Loads and stores need no alignment beyond the pixel's own. Spans shorter than
-// a vector go through a small local buffer, so the vector code is the only code
-// and nothing is read or written past the span.
+// Loads and stores need no alignment beyond the pixel's own. Nothing is read
+// or written past a span: spans shorter than a vector go through a small local
+// buffer.
 #include "kernels_levels.h"
 
 #if VELMORA_NEON
 
-#include <arm_neon.h>
-
 #include <cstring>
 
-#include "kernels_format_loops.h"
+#include "kernels_loops.h"
+#include "kernels_neon.h"
 
 namespace {
 
 using namespace kernel_loops;
-
-// ---------------------------------------------------------------- fill
-
-void store_16(pixel16* to, uint16x8_t v)
-{
-    vst1q_u16(to, v);
-    vst1q_u16(to + 8, v);
-}
-
-void store_32(pixel16* to, uint16x8_t v)
-{
-    store_16(to, v);
-    store_16(to + 16, v);
-}
-
-// Short runs, which run-length data is full of, take two stores that may
-// overlap, from both ends, and no loop.
-void fill_short_neon(pixel16* to, std::size_t n, uint16x8_t v)
-{
-    if (n >= 8) {
-        vst1q_u16(to, v);
-        vst1q_u16(to + n - 8, v);
-    } else if (n >= 4) {
-        vst1_u16(to, vget_low_u16(v));
-        vst1_u16(to + n - 4, vget_low_u16(v));
-    } else if (n > 0) {
-        // 0, n / 2 and n - 1 cover every pixel of one, two or three.
-        const pixel16 p = vgetq_lane_u16(v, 0);
-        to[0] = p;
-        to[n / 2] = p;
-        to[n - 1] = p;
-    }
-}
-
-// to[i] = value. Up to 64 pixels in stores from both ends, longer runs 32 a
-// turn (the stores pair up, two vectors an instruction) and one last group
-// that may overlap.
-void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
-{
-    const uint16x8_t v = vdupq_n_u16(value);
-    if (n <= 16) {
-        fill_short_neon(to, n, v);
-        return;
-    }
-    if (n <= 32) {
-        store_16(to, v);
-        store_16(to + n - 16, v);
-        return;
-    }
-    if (n <= 64) {
-        store_32(to, v);
-        store_32(to + n - 32, v);
-        return;
-    }
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32)
-        store_32(to + i, v);
-    if (i < n)
-        store_32(to + n - 32, v);
-}
-
-// ---------------------------------------------------------------- BGR to RGB565
-
-std::uint8_t* bytes_of(pixel16* p)
-{
-    return reinterpret_cast<std::uint8_t*>(p);
-}
-
-// Sixteen pixels from 8-bit channels, as the low and high bytes that st2 puts
-// together: high = red's top five bits, then green's top three; low = green's
-// next three bits, then blue's top five.
-uint8x16x2_t pack_565(uint8x16_t red, uint8x16_t green, uint8x16_t blue)
-{
-    uint8x16x2_t out;
-    out.val[0] = vsriq_n_u8(vshlq_n_u8(green, 3), blue, 3);
-    out.val[1] = vsriq_n_u8(red, green, 5);
-    return out;
-}
+using namespace neon;
 
 void convert16_neon(pixel16* to, const std::uint8_t* bgr)
 {
@@ -280,211 +204,6 @@ void blit_a8_span_neon(pixel16* to, const pixel16* from, const std::uint8_t* alp
     }
 }
 
-// ---------------------------------------------------------------- every stored format
-//
-// Sixteen pixels a group, the last group ending at the span's end and
-// overlapping pixels already done (the same bytes again: pixels, opacities and
-// stored data never overlap); spans shorter than a group go pixel by pixel.
-
-void bgra16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_counts)
-{
-    const uint8x16x4_t in = vld4q_u8(src);
-    vst2q_u8(bytes_of(to), pack_565(in.val[2], in.val[1], in.val[0]));
-    vst1q_u8(alpha, alpha_counts ? in.val[3] : vdupq_n_u8(255));
-}
-
-void bgra_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-                    bool alpha_counts)
-{
-    if (n < 16) {
-        bgra_span_portable(to, alpha, src, n, alpha_counts);
-        return;
-    }
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        bgra16_neon(to + i, alpha + i, src + 4 * i, alpha_counts);
-    if (i < n)
-        bgra16_neon(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
-}
-
-// Eight little-endian words as argb16_to_16 has them: red and green move up a
-// bit, and below them go green's top bit (word bit 9) and blue.
-uint16x8_t argb8_to_565(uint16x8_t v)
-{
-    const uint16x8_t green_top_blue = vsliq_n_u16(v, vshrq_n_u16(v, 9), 5);
-    return vbslq_u16(vdupq_n_u16(0xFFC0), vshlq_n_u16(v, 1), green_top_blue);
-}
-
-void argb16_16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_bit)
-{
-    const uint8x16_t b0 = vld1q_u8(src);
-    const uint8x16_t b1 = vld1q_u8(src + 16);
-    vst1q_u16(to, argb8_to_565(vreinterpretq_u16_u8(b0)));
-    vst1q_u16(to + 8, argb8_to_565(vreinterpretq_u16_u8(b1)));
-    // The high bytes' top bit, spread over the byte: 0 or 255.
-    const uint8x16_t high = vuzp2q_u8(b0, b1);
-    vst1q_u8(alpha, alpha_bit ? vcltzq_s8(vreinterpretq_s8_u8(high)) : vdupq_n_u8(255));
-}
-
-void argb16_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-                      bool alpha_bit)
-{
-    if (n < 16) {
-        argb16_span_portable(to, alpha, src, n, alpha_bit);
-        return;
-    }
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        argb16_16_neon(to + i, alpha + i, src + 2 * i, alpha_bit);
-    if (i < n)
-        argb16_16_neon(to + n - 16, alpha + n - 16, src + 2 * (n - 16), alpha_bit);
-}
-
-void grey16_neon(pixel16* to, std::uint8_t* alpha, uint8x16_t grey, uint8x16_t a)
-{
-    vst2q_u8(bytes_of(to), pack_565(grey, grey, grey));
-    vst1q_u8(alpha, a);
-}
-
-void grey_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
-{
-    if (n < 16) {
-        grey_span_portable(to, alpha, src, n);
-        return;
-    }
-    const uint8x16_t opaque = vdupq_n_u8(255);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        grey16_neon(to + i, alpha + i, vld1q_u8(src + i), opaque);
-    if (i < n)
-        grey16_neon(to + n - 16, alpha + n - 16, vld1q_u8(src + n - 16), opaque);
-}
-
-void grey_alpha16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
-{
-    const uint8x16x2_t in = vld2q_u8(src);
-    grey16_neon(to, alpha, in.val[0], in.val[1]);
-}
-
-void grey_alpha_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                          std::size_t n)
-{
-    if (n < 16) {
-        grey_alpha_span_portable(to, alpha, src, n);
-        return;
-    }
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        grey_alpha16_neon(to + i, alpha + i, src + 2 * i);
-    if (i < n)
-        grey_alpha16_neon(to + n - 16, alpha + n - 16, src + 2 * (n - 16));
-}
-
-// The opacities of a run, as fill_span_neon stores pixels.
-void fill_bytes_neon(std::uint8_t* to, std::size_t n, std::uint8_t value)
-{
-    const uint8x16_t v = vdupq_n_u8(value);
-    if (n >= 16) {
-        std::size_t i = 0;
-        for (; i + 16 <= n; i += 16)
-            vst1q_u8(to + i, v);
-        if (i < n)
-            vst1q_u8(to + n - 16, v);
-    } else if (n >= 8) {
-        vst1_u8(to, vget_low_u8(v));
-        vst1_u8(to + n - 8, vget_low_u8(v));
-    } else if (n >= 4) {
-        const std::uint32_t word = value * 0x01010101u;
-        std::memcpy(to, &word, 4);
-        std::memcpy(to + n - 4, &word, 4);
-    } else if (n > 0) {
-        to[0] = value;
-        to[n / 2] = value;
-        to[n - 1] = value;
-    }
-}
-
-// ---- colour-mapped
-
-// The packed map (entries pixel | opacity << 16) as three byte planes: the
-// pixels' low and high bytes and the opacities, which ld4 takes apart sixteen
-// entries at a time. tbl then looks up sixteen indices in 64 entries of a
-// plane at once; only the quarters of the map that hold valid entries are used.
-struct map_planes {
-    std::uint8_t low[256], high[256], alpha[256];
-    std::size_t first_quarter, last_quarter;
-};
-
-void split_map(map_planes& p, const stored_format& f)
-{
-    p.first_quarter = f.first / 64;
-    p.last_quarter = (f.end - 1) / 64;
-    const auto* entries = reinterpret_cast<const std::uint8_t*>(f.map);
-    for (std::size_t e = 64 * p.first_quarter; e < 64 * (p.last_quarter + 1); e += 16) {
-        const uint8x16x4_t v = vld4q_u8(entries + 4 * e);
-        vst1q_u8(p.low + e, v.val[0]);
-        vst1q_u8(p.high + e, v.val[1]);
-        vst1q_u8(p.alpha + e, v.val[2]);
-    }
-}
-
-// Indices known valid, so each lies in exactly one of the quarters used: tbl
-// gives 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
-uint8x16_t look_up(const std::uint8_t* plane, const map_planes& p, uint8x16_t index)
-{
-    const std::size_t q0 = p.first_quarter;
-    uint8x16_t out = vqtbl4q_u8(vld1q_u8_x4(plane + 64 * q0),
-                                vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(64 * q0))));
-    for (std::size_t q = q0 + 1; q <= p.last_quarter; ++q) {
-        const uint8x16_t in_quarter = vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(64 * q)));
-        out = vqtbx4q_u8(out, vld1q_u8_x4(plane + 64 * q), in_quarter);
-    }
-    return out;
-}
-
-// Sixteen indices are checked before any is looked up: a group holding a bad
-// one is left to the pixel-at-a-time loop, which stops exactly there. Valid:
-// (index - first) mod 256 <= end - first - 1.
-bool all_valid(uint8x16_t index, const stored_format& f)
-{
-    const uint8x16_t from_first = vsubq_u8(index, vdupq_n_u8(static_cast<std::uint8_t>(f.first)));
-    const uint8x16_t last = vdupq_n_u8(static_cast<std::uint8_t>(f.end - f.first - 1));
-    return vmaxvq_u8(vcgtq_u8(from_first, last)) == 0;
-}
-
-void index16_neon(pixel16* to, std::uint8_t* alpha, uint8x16_t index, const map_planes& p)
-{
-    uint8x16x2_t px;
-    px.val[0] = look_up(p.low, p, index);
-    px.val[1] = look_up(p.high, p, index);
-    vst2q_u8(bytes_of(to), px);
-    vst1q_u8(alpha, look_up(p.alpha, p, index));
-}
-
-std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                            std::size_t n, const stored_format& f)
-{
-    if (n < 16 || f.end <= f.first)
-        return index_span_portable(to, alpha, src, n, f);
-    map_planes p;
-    split_map(p, f);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const uint8x16_t index = vld1q_u8(src + i);
-        if (!all_valid(index, f))
-            return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
-        index16_neon(to + i, alpha + i, index, p);
-    }
-    if (i < n) {
-        // The last sixteen again, ending at n; pixels before i are good already.
-        const uint8x16_t index = vld1q_u8(src + n - 16);
-        if (!all_valid(index, f))
-            return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
-        index16_neon(to + n - 16, alpha + n - 16, index, p);
-    }
-    return n;
-}
-
 // ---------------------------------------------------------------- the spans of the level
 
 struct neon_t {};
@@ -510,42 +229,6 @@ void blit_a8_span(neon_t, pixel16* to, const pixel16* from, const std::uint8_t* 
                   std::size_t n)
 {
     blit_a8_span_neon(to, from, alpha, n);
-}
-
-void bgra_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-               bool alpha_counts)
-{
-    bgra_span_neon(to, alpha, src, n, alpha_counts);
-}
-
-void argb16_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                 std::size_t n, bool alpha_bit)
-{
-    argb16_span_neon(to, alpha, src, n, alpha_bit);
-}
-
-void grey_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
-{
-    grey_span_neon(to, alpha, src, n);
-}
-
-void grey_alpha_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                     std::size_t n)
-{
-    grey_alpha_span_neon(to, alpha, src, n);
-}
-
-std::size_t index_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                       std::size_t n, const stored_format& f)
-{
-    return index_span_neon(to, alpha, src, n, f);
-}
-
-void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
-              std::uint8_t a)
-{
-    fill_span_neon(to, n, pixel);
-    fill_bytes_neon(alpha, n, a);
 }
 
 } // namespace
@@ -606,14 +289,6 @@ __attribute__((flatten)) bool expand_rle_at<simd_level::neon>(const std::uint8_t
                                                               const picture_rows& rows)
 {
     return expand_rle_with(neon_t{}, data, size, rows);
-}
-
-template <>
-__attribute__((flatten)) stored_status decode_stored_at<simd_level::neon>(
-    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
-    const picture_planes& planes)
-{
-    return decode_stored_with(neon_t{}, format, data, size, run_length, planes);
 }
 
 #endif

@@ -1,0 +1,307 @@
+// The aarch64 spans of the decoder of every stored format (32-bit, 16-bit,
+// grey and colour-mapped pixels, and runs with their opacity), and its kernel,
+// built as kernels_neon.cpp builds the others.
+//
+// ld4 and ld2 split stored pixels into one vector per byte; colour maps are
+// looked up by tbl, 16 indices at once. Each span converts groups of sixteen
+// and then one last group that ends at the span's end, overlapping pixels
+// already done (the same bytes again: pixels, opacities and stored data never
+// overlap); spans shorter than a group go pixel by pixel.
+#include "kernels_levels.h"
+
+#if VELMORA_NEON
+
+#include <cstring>
+
+#include "kernels_format_loops.h"
+#include "kernels_neon.h"
+
+namespace {
+
+using namespace kernel_loops;
+using namespace neon;
+
+// ---------------------------------------------------------------- true colour and grey
+
+void bgra16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_counts)
+{
+    const uint8x16x4_t in = vld4q_u8(src);
+    vst2q_u8(bytes_of(to), pack_565(in.val[2], in.val[1], in.val[0]));
+    vst1q_u8(alpha, alpha_counts ? in.val[3] : vdupq_n_u8(255));
+}
+
+void bgra_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                    bool alpha_counts)
+{
+    if (n < 16) {
+        bgra_span_portable(to, alpha, src, n, alpha_counts);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        bgra16_neon(to + i, alpha + i, src + 4 * i, alpha_counts);
+    if (i < n)
+        bgra16_neon(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
+}
+
+// Eight little-endian words as argb16_to_16 has them: red and green move up a
+// bit, and below them go green's top bit (word bit 9) and blue.
+uint16x8_t argb8_to_565(uint16x8_t v)
+{
+    const uint16x8_t green_top_blue = vsliq_n_u16(v, vshrq_n_u16(v, 9), 5);
+    return vbslq_u16(vdupq_n_u16(0xFFC0), vshlq_n_u16(v, 1), green_top_blue);
+}
+
+void argb16_16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_bit)
+{
+    const uint8x16_t b0 = vld1q_u8(src);
+    const uint8x16_t b1 = vld1q_u8(src + 16);
+    vst1q_u16(to, argb8_to_565(vreinterpretq_u16_u8(b0)));
+    vst1q_u16(to + 8, argb8_to_565(vreinterpretq_u16_u8(b1)));
+    // The high bytes' top bit, spread over the byte: 0 or 255.
+    const uint8x16_t high = vuzp2q_u8(b0, b1);
+    vst1q_u8(alpha, alpha_bit ? vcltzq_s8(vreinterpretq_s8_u8(high)) : vdupq_n_u8(255));
+}
+
+void argb16_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                      bool alpha_bit)
+{
+    if (n < 16) {
+        argb16_span_portable(to, alpha, src, n, alpha_bit);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        argb16_16_neon(to + i, alpha + i, src + 2 * i, alpha_bit);
+    if (i < n)
+        argb16_16_neon(to + n - 16, alpha + n - 16, src + 2 * (n - 16), alpha_bit);
+}
+
+void grey16_neon(pixel16* to, std::uint8_t* alpha, uint8x16_t grey, uint8x16_t a)
+{
+    vst2q_u8(bytes_of(to), pack_565(grey, grey, grey));
+    vst1q_u8(alpha, a);
+}
+
+void grey_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    if (n < 16) {
+        grey_span_portable(to, alpha, src, n);
+        return;
+    }
+    const uint8x16_t opaque = vdupq_n_u8(255);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        grey16_neon(to + i, alpha + i, vld1q_u8(src + i), opaque);
+    if (i < n)
+        grey16_neon(to + n - 16, alpha + n - 16, vld1q_u8(src + n - 16), opaque);
+}
+
+void grey_alpha16_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
+{
+    const uint8x16x2_t in = vld2q_u8(src);
+    grey16_neon(to, alpha, in.val[0], in.val[1]);
+}
+
+void grey_alpha_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                          std::size_t n)
+{
+    if (n < 16) {
+        grey_alpha_span_portable(to, alpha, src, n);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        grey_alpha16_neon(to + i, alpha + i, src + 2 * i);
+    if (i < n)
+        grey_alpha16_neon(to + n - 16, alpha + n - 16, src + 2 * (n - 16));
+}
+
+// The opacities of a run, as fill_span_neon stores pixels.
+void fill_bytes_neon(std::uint8_t* to, std::size_t n, std::uint8_t value)
+{
+    const uint8x16_t v = vdupq_n_u8(value);
+    if (n >= 16) {
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            vst1q_u8(to + i, v);
+        if (i < n)
+            vst1q_u8(to + n - 16, v);
+    } else if (n >= 8) {
+        vst1_u8(to, vget_low_u8(v));
+        vst1_u8(to + n - 8, vget_low_u8(v));
+    } else if (n >= 4) {
+        const std::uint32_t word = value * 0x01010101u;
+        std::memcpy(to, &word, 4);
+        std::memcpy(to + n - 4, &word, 4);
+    } else if (n > 0) {
+        to[0] = value;
+        to[n / 2] = value;
+        to[n - 1] = value;
+    }
+}
+
+// ---- colour-mapped
+
+// The packed map (entries pixel | opacity << 16) as three byte planes: the
+// pixels' low and high bytes and the opacities, which ld4 takes apart sixteen
+// entries at a time. tbl then looks up sixteen indices in 64 entries of a
+// plane at once; only the quarters of the map that hold valid entries are
+// split and searched.
+struct map_planes {
+    std::uint8_t low[256], high[256], alpha[256];
+};
+
+void split_map(map_planes& p, const std::uint32_t* map, std::size_t q0, std::size_t q1)
+{
+    const auto* entries = reinterpret_cast<const std::uint8_t*>(map);
+    for (std::size_t e = 64 * q0; e < 64 * (q1 + 1); e += 16) {
+        const uint8x16x4_t v = vld4q_u8(entries + 4 * e);
+        vst1q_u8(p.low + e, v.val[0]);
+        vst1q_u8(p.high + e, v.val[1]);
+        vst1q_u8(p.alpha + e, v.val[2]);
+    }
+}
+
+uint8x16_t minus(uint8x16_t v, std::size_t k)
+{
+    return vsubq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(k)));
+}
+
+// Sixteen indices are checked before any is looked up: a group holding a bad
+// one is left to the pixel-at-a-time loop, which stops exactly there. Valid:
+// (index - first) mod 256 <= end - first - 1.
+bool all_valid(uint8x16_t index, const stored_format& f)
+{
+    const uint8x16_t last = vdupq_n_u8(static_cast<std::uint8_t>(f.end - f.first - 1));
+    return vmaxvq_u8(vcgtq_u8(minus(index, f.first), last)) == 0;
+}
+
+void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
+                  uint8x16_t a)
+{
+    const uint8x16x2_t px{{low, high}};
+    vst2q_u8(bytes_of(to), px);
+    vst1q_u8(alpha, a);
+}
+
+// Up to 64 colours in one quarter, the usual pixel-art palette: the three
+// tables stay in registers for the whole span.
+std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                              std::size_t n, const stored_format& f, const map_planes& p,
+                              std::size_t q)
+{
+    const uint8x16x4_t low = vld1q_u8_x4(p.low + 64 * q);
+    const uint8x16x4_t high = vld1q_u8_x4(p.high + 64 * q);
+    const uint8x16x4_t opacity = vld1q_u8_x4(p.alpha + 64 * q);
+    std::size_t i = 0;
+    while (i < n) {
+        // The last group ends at n, overlapping pixels already good.
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const uint8x16_t index = vld1q_u8(src + at);
+        if (!all_valid(index, f))
+            break;
+        const uint8x16_t in_quarter = minus(index, 64 * q);
+        store_mapped(to + at, alpha + at, vqtbl4q_u8(low, in_quarter), vqtbl4q_u8(high, in_quarter),
+                     vqtbl4q_u8(opacity, in_quarter));
+        i = at + 16;
+    }
+    return i;
+}
+
+// Indices known valid, so each lies in exactly one of the quarters: tbl gives
+// 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
+uint8x16_t look_up(const std::uint8_t* plane, uint8x16_t index, std::size_t q0, std::size_t q1)
+{
+    uint8x16_t out = vqtbl4q_u8(vld1q_u8_x4(plane + 64 * q0), minus(index, 64 * q0));
+    for (std::size_t q = q0 + 1; q <= q1; ++q)
+        out = vqtbx4q_u8(out, vld1q_u8_x4(plane + 64 * q), minus(index, 64 * q));
+    return out;
+}
+
+std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                           std::size_t n, const stored_format& f, const map_planes& p,
+                           std::size_t q0, std::size_t q1)
+{
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const uint8x16_t index = vld1q_u8(src + at);
+        if (!all_valid(index, f))
+            break;
+        store_mapped(to + at, alpha + at, look_up(p.low, index, q0, q1),
+                     look_up(p.high, index, q0, q1), look_up(p.alpha, index, q0, q1));
+        i = at + 16;
+    }
+    return i;
+}
+
+std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                            std::size_t n, const stored_format& f)
+{
+    if (n < 16 || f.end <= f.first)
+        return index_span_portable(to, alpha, src, n, f);
+    const std::size_t q0 = f.first / 64;
+    const std::size_t q1 = (f.end - 1) / 64;
+    map_planes p;
+    split_map(p, f.map, q0, q1);
+    const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, p, q0)
+                                   : index_quarters(to, alpha, src, n, f, p, q0, q1);
+    if (i >= n)
+        return n;
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
+// ---------------------------------------------------------------- the spans of the level
+
+struct neon_t {};
+
+void fill_span(neon_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_neon(to, n, value); }
+
+void bgra_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+               bool alpha_counts)
+{
+    bgra_span_neon(to, alpha, src, n, alpha_counts);
+}
+
+void argb16_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                 std::size_t n, bool alpha_bit)
+{
+    argb16_span_neon(to, alpha, src, n, alpha_bit);
+}
+
+void grey_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_span_neon(to, alpha, src, n);
+}
+
+void grey_alpha_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                     std::size_t n)
+{
+    grey_alpha_span_neon(to, alpha, src, n);
+}
+
+std::size_t index_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                       std::size_t n, const stored_format& f)
+{
+    return index_span_neon(to, alpha, src, n, f);
+}
+
+void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+              std::uint8_t a)
+{
+    fill_span_neon(to, n, pixel);
+    fill_bytes_neon(alpha, n, a);
+}
+
+} // namespace
+
+template <>
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::neon>(
+    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
+    const picture_planes& planes)
+{
+    return decode_stored_with(neon_t{}, format, data, size, run_length, planes);
+}
+
+#endif
