@@ -91,8 +91,8 @@ def fmt_rate(r):
 
 
 def tiny_input(group):
-    """Flat run-length data and run-length pixel art are a few kilobytes: copying
-    them is no floor for a decoder."""
+    """Run-length flat pictures and pixel art take a tenth of the output's bytes
+    or less: copying them is no floor for a decoder."""
     return group.startswith("decode/rle/flat/") or group.startswith("tga_to_sprite16/mapped/rle/")
 
 
