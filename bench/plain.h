@@ -28,7 +28,25 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
 int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,
                          std::uint8_t weight);
 
+// dst(x + i, y + j) = src(i, j) wherever src(i, j) != key
+int sprite_blit_key_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uint16_t y,
+                       pixel16 key);
+int sprite_area_blit_key_16(sprite_t* dst, const sprite_t* src, const area_t* area,
+                            std::uint16_t x, std::uint16_t y, pixel16 key);
+
+// per channel, on 8-bit expansions: D = (a * S + (255 - a) * D) / 255, a = alpha[row * src->w + col],
+// row and col of the source pixel S
+int sprite_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,
+                      std::uint16_t x, std::uint16_t y);
+int sprite_area_blit_a8_16(sprite_t* dst, const sprite_t* src, const std::uint8_t* alpha,
+                           const area_t* area, std::uint16_t x, std::uint16_t y);
+
 // The decoder, with the library's checks, refusals and messages.
 void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite);
+
+// The decoder of every variant, one pixel at a time straight from the rules in
+// tga.h, reading the colour map entry for each pixel afresh.
+tga_check_t tga_check(const tga_info_t* info);
+tga_check_t tga_to_sprite16(const tga_info_t* info, sprite_t* sprite, std::uint8_t* alpha);
 
 } // namespace plain

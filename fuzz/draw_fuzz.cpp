@@ -1,9 +1,12 @@
 // The drawing operations on random sprites: fills, whole and area copies (also
-// within one sprite, overlapping), and weighted blends, each with rectangles
+// within one sprite, overlapping), weighted blends, and colour-key and
+// alpha-plane blits (whole, by area, within one sprite), each with rectangles
 // inside their sprites as the library demands. Every sprite sits in a buffer of
 // exactly w * h pixels, so the sanitizers see any write or read past it, and
 // every operation is replayed on a plain model of the documented formula: the
-// destination must come out identical and the source unchanged.
+// destination must come out identical and the source unchanged. Each sprite
+// has an alpha plane of exactly w * h bytes beside it, in runs of transparent,
+// opaque and partial pixels; one operation paints an area of it.
 //
 // Input: two sprite sizes, then operations of a few bytes each until the input
 // runs out. Missing bytes read as 0, so every input is a valid program.
@@ -52,6 +55,7 @@ std::uint16_t next_upto(byte_reader& in, std::size_t limit)
 struct picture {
     std::vector<pixel16> pixels; // the library's sprite points here
     std::vector<pixel16> model;  // the same picture, drawn by the formulas below
+    std::vector<std::uint8_t> alpha; // opacity per pixel, the sprite's stride
     sprite_t sprite;
     sprite_t record; // the sprite as made, to see that no operation changes it
 };
@@ -65,6 +69,15 @@ void make_picture(picture& p, byte_reader& in)
     for (pixel16& px : p.pixels) {
         seed = seed * 1664525u + 1013904223u;
         px = static_cast<pixel16>(seed >> 16);
+    }
+    // Runs of about sixteen pixels, each all transparent, all opaque or mixed.
+    p.alpha.resize(p.pixels.size());
+    unsigned kind = 0;
+    for (std::uint8_t& a : p.alpha) {
+        seed = seed * 1664525u + 1013904223u;
+        if ((seed >> 28) == 0)
+            kind = seed >> 8 & 3;
+        a = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<std::uint8_t>(seed >> 16);
     }
     p.model = p.pixels;
     p.sprite = sprite_t{w, h, 16, p.pixels.data()};
@@ -112,6 +125,39 @@ pixel16 model_blend(pixel16 s, pixel16 d, unsigned weight)
     return static_cast<pixel16>((r & 0xF8u) << 8 | (g & 0xFCu) << 3 | (b & 0xFEu) >> 3);
 }
 
+// The alpha blit's formula: a * S + (255 - a) * D is the blend's at weight 255 - a.
+void model_blit_a8(picture& dst, const std::vector<pixel16>& src,
+                   const std::vector<std::uint8_t>& alpha, std::size_t src_w, const area_t& a,
+                   std::size_t x, std::size_t y)
+{
+    for (std::size_t j = 0; j < a.h; ++j) {
+        for (std::size_t i = 0; i < a.w; ++i) {
+            const std::size_t k = (a.y + j) * src_w + a.x + i;
+            pixel16& d = dst.model[(y + j) * dst.sprite.w + x + i];
+            d = model_blend(src[k], d, 255u - alpha[k]);
+        }
+    }
+}
+
+void model_blit_key(picture& dst, const std::vector<pixel16>& src, std::size_t src_w,
+                    const area_t& a, std::size_t x, std::size_t y, pixel16 key)
+{
+    for (std::size_t j = 0; j < a.h; ++j) {
+        for (std::size_t i = 0; i < a.w; ++i) {
+            const pixel16 s = src[(a.y + j) * src_w + a.x + i];
+            if (s != key)
+                dst.model[(y + j) * dst.sprite.w + x + i] = s;
+        }
+    }
+}
+
+// A key that the source holds, so that it matches somewhere (fills add more).
+pixel16 key_from(const picture& src, byte_reader& in)
+{
+    const std::uint16_t pick = next_word(in);
+    return src.model.empty() ? pick : src.model[pick % src.model.size()];
+}
+
 void model_blit_alpha(picture& dst, const picture& src, std::size_t x, std::size_t y, unsigned weight)
 {
     for (std::size_t j = 0; j < src.sprite.h; ++j) {
@@ -137,7 +183,7 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
 {
     const sprite_t& d = dst.sprite;
     const sprite_t& s = src.sprite;
-    switch (next_byte(in) % 5) {
+    switch (next_byte(in) % 10) {
     case 0: {
         const pixel16 value = next_word(in);
         const area_t a = area_inside(in, d.w, d.h);
@@ -172,7 +218,7 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
         model_copy(dst, dst.model, d.w, a, x, y);
         break;
     }
-    default: {
+    case 4: {
         if (!fits(s, d))
             break;
         const std::uint16_t x = next_upto(in, d.w - s.w);
@@ -181,6 +227,60 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
         require(sprite_blit_alpha_16(&dst.sprite, &src.sprite, x, y, weight) == 0,
                 "sprite_blit_alpha_16 result");
         model_blit_alpha(dst, src, x, y, weight);
+        break;
+    }
+    case 5: { // paints the source's alpha plane: the model shares it
+        const area_t a = area_inside(in, s.w, s.h);
+        const std::uint8_t value = next_byte(in);
+        for (std::size_t j = 0; j < a.h; ++j)
+            for (std::size_t i = 0; i < a.w; ++i)
+                src.alpha[(a.y + j) * s.w + a.x + i] = value;
+        break;
+    }
+    case 6: {
+        if (!fits(s, d))
+            break;
+        const std::uint16_t x = next_upto(in, d.w - s.w);
+        const std::uint16_t y = next_upto(in, d.h - s.h);
+        const pixel16 key = key_from(src, in);
+        require(sprite_blit_key_16(&dst.sprite, &src.sprite, x, y, key) == 0,
+                "sprite_blit_key_16 result");
+        model_blit_key(dst, src.model, s.w, area_t{0, 0, s.w, s.h}, x, y, key);
+        break;
+    }
+    case 7: { // between sprites or, on odd keys, within the destination: rectangles may overlap
+        const pixel16 key = key_from(src, in);
+        picture& from = key & 1 ? dst : src;
+        const area_t a = area_inside(in, from.sprite.w, from.sprite.h);
+        if (a.w > d.w || a.h > d.h)
+            break;
+        const std::uint16_t x = next_upto(in, d.w - a.w);
+        const std::uint16_t y = next_upto(in, d.h - a.h);
+        require(sprite_area_blit_key_16(&dst.sprite, &from.sprite, &a, x, y, key) == 0,
+                "sprite_area_blit_key_16 result");
+        model_blit_key(dst, from.model, from.sprite.w, a, x, y, key);
+        break;
+    }
+    case 8: {
+        if (!fits(s, d))
+            break;
+        const std::uint16_t x = next_upto(in, d.w - s.w);
+        const std::uint16_t y = next_upto(in, d.h - s.h);
+        require(sprite_blit_a8_16(&dst.sprite, &src.sprite, src.alpha.data(), x, y) == 0,
+                "sprite_blit_a8_16 result");
+        model_blit_a8(dst, src.model, src.alpha, s.w, area_t{0, 0, s.w, s.h}, x, y);
+        break;
+    }
+    default: { // between sprites or within the destination, as above
+        picture& from = next_byte(in) & 1 ? dst : src;
+        const area_t a = area_inside(in, from.sprite.w, from.sprite.h);
+        if (a.w > d.w || a.h > d.h)
+            break;
+        const std::uint16_t x = next_upto(in, d.w - a.w);
+        const std::uint16_t y = next_upto(in, d.h - a.h);
+        require(sprite_area_blit_a8_16(&dst.sprite, &from.sprite, from.alpha.data(), &a, x, y) == 0,
+                "sprite_area_blit_a8_16 result");
+        model_blit_a8(dst, from.model, from.alpha, from.sprite.w, a, x, y);
         break;
     }
     }

@@ -1,13 +1,18 @@
 // Any bytes as a TGA file, down the viewer's road: header, the check before
 // allocating, decoding into a buffer of exactly w * h pixels, and placement
-// clipped into a 512 x 512 screen at each of the four sample positions.
+// clipped into a 512 x 512 screen at each of the four sample positions. Then
+// the same bytes through the quiet decoder of every variant, with an opacity
+// plane of exactly w * h bytes.
 //
 // Besides what the sanitizers see, it stops on:
 //   - a refusal that does not leave the empty sprite, or touches the pixels pointer;
 //   - an accepted picture that allocates more than the file could describe;
 //   - a pixel the decoder did not write: every picture is decoded twice, into
 //     buffers filled with opposite values beforehand, and both must agree;
-//   - a placed rectangle that differs from the picture.
+//   - a placed rectangle that differs from the picture;
+//   - a quiet check that refuses a file that decodes, or differs from the
+//     24-bit check on a 24-bit file; a quiet decode that differs between two
+//     runs, or, refused, leaves more than the empty sprite.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -72,6 +77,59 @@ void check_placed(const screen_sprite& screen, const sprite_t& picture, std::uin
     }
 }
 
+struct quiet_decode {
+    tga_check_t status;
+    sprite_t sprite;
+    std::vector<pixel16> pixels;
+    std::vector<std::uint8_t> alpha;
+};
+
+quiet_decode decode_quietly(const tga_info_t* info, std::size_t count, std::uint8_t fill)
+{
+    quiet_decode d{tga_ok, {0, 0, 0, nullptr}, std::vector<pixel16>(count, static_cast<pixel16>(fill * 0x0101u)),
+                   std::vector<std::uint8_t>(count, fill)};
+    d.sprite.pixels = d.pixels.data();
+    d.status = tga_to_sprite16(info, &d.sprite, d.alpha.data());
+    require(d.sprite.pixels == d.pixels.data(), "quiet decode replaced the pixels pointer");
+    if (d.status != tga_ok)
+        require(d.sprite.w == 0 && d.sprite.h == 0 && d.sprite.bpp == 0, "quiet refusal without the empty sprite");
+    else
+        require(d.sprite.w == info->w && d.sprite.h == info->h && d.sprite.bpp == 16,
+                "quietly decoded sprite has the wrong size");
+    return d;
+}
+
+// Run-length data of one byte a pixel stands for at most 128 pixels in 2 bytes.
+constexpr std::uint64_t most_pixels_per_byte = 64;
+
+void check_quiet_decoder(const tga_info_t* info, std::size_t size)
+{
+    const tga_check_t check = tga_check(info);
+    if (info->bpp == 24)
+        require(check == tga24_check(info), "the checks disagree on a 24-bit file");
+    const std::uint64_t count = std::uint64_t{info->w} * info->h;
+    if (check == tga_ok)
+        require(count <= std::uint64_t{size} * most_pixels_per_byte, "quiet check accepted a picture the file cannot hold");
+    // A refused check allocates nothing in a real caller; small ones decode here
+    // all the same, to prove the check refuses nothing that decodes.
+    if (check != tga_ok && count > 4096) {
+        pixel16 untouched = 0;
+        sprite_t picture{1, 1, 1, &untouched};
+        if (check == tga_unsupported) {
+            require(tga_to_sprite16(info, &picture, nullptr) == tga_unsupported, "the decoder reads what the check refuses");
+            require(picture.bpp == 0 && untouched == 0, "unsupported refusal touched the sprite");
+        }
+        return;
+    }
+    const quiet_decode dark = decode_quietly(info, count, 0x00);
+    const quiet_decode light = decode_quietly(info, count, 0xFF);
+    require(dark.status == light.status, "two quiet decodes of one file disagree");
+    require(dark.status != tga_ok || check == tga_ok, "the check refuses a file that decodes");
+    if (dark.status == tga_ok)
+        require(dark.pixels == light.pixels && dark.alpha == light.alpha,
+                "a pixel or opacity was left as it was before decoding");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -83,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(info.data >= data + tga_header_size && info.data + info.data_size == data + size,
             "pixel data outside the file");
+    check_quiet_decoder(&info, size);
     if (tga24_check(&info) != tga_ok) {
         check_refusal(&info);
         return 0;

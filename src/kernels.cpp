@@ -110,6 +110,53 @@ void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixe
     }
 }
 
+// ---- transparent blits
+
+void blit_key_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                   std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2:
+        return blit_key_rows_at<simd_level::avx2>(to, to_stride, from, from_stride, w, h, key);
+    case simd_level::ssse3:
+    case simd_level::sse2:
+        return blit_key_rows_at<simd_level::sse2>(to, to_stride, from, from_stride, w, h, key);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon:
+        return blit_key_rows_at<simd_level::neon>(to, to_stride, from, from_stride, w, h, key);
+#endif
+    default:
+        return blit_key_rows_at<simd_level::portable>(to, to_stride, from, from_stride, w, h, key);
+    }
+}
+
+void blit_a8_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                  std::size_t from_stride, const std::uint8_t* alpha, std::size_t alpha_stride,
+                  std::size_t w, std::size_t h)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2:
+        return blit_a8_rows_at<simd_level::avx2>(to, to_stride, from, from_stride, alpha,
+                                                 alpha_stride, w, h);
+    case simd_level::ssse3:
+    case simd_level::sse2:
+        return blit_a8_rows_at<simd_level::sse2>(to, to_stride, from, from_stride, alpha,
+                                                 alpha_stride, w, h);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon:
+        return blit_a8_rows_at<simd_level::neon>(to, to_stride, from, from_stride, alpha,
+                                                 alpha_stride, w, h);
+#endif
+    default:
+        return blit_a8_rows_at<simd_level::portable>(to, to_stride, from, from_stride, alpha,
+                                                     alpha_stride, w, h);
+    }
+}
+
 void convert_bgr(simd_level level, pixel16* to, const std::uint8_t* bgr, std::size_t n)
 {
     switch (level) {
@@ -152,5 +199,28 @@ bool expand_rle(simd_level level, const std::uint8_t* data, std::size_t size,
     case simd_level::neon: return expand_rle_at<simd_level::neon>(data, size, rows);
 #endif
     default: return expand_rle_at<simd_level::portable>(data, size, rows);
+    }
+}
+
+// ---------------------------------------------------------------- decoding every stored format
+
+stored_status decode_stored(simd_level level, const stored_format& format, const std::uint8_t* data,
+                            std::size_t size, bool run_length, const picture_planes& planes)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2:
+        return decode_stored_at<simd_level::avx2>(format, data, size, run_length, planes);
+    case simd_level::ssse3:
+        return decode_stored_at<simd_level::ssse3>(format, data, size, run_length, planes);
+    case simd_level::sse2:
+        return decode_stored_at<simd_level::sse2>(format, data, size, run_length, planes);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon:
+        return decode_stored_at<simd_level::neon>(format, data, size, run_length, planes);
+#endif
+    default:
+        return decode_stored_at<simd_level::portable>(format, data, size, run_length, planes);
     }
 }

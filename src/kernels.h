@@ -61,6 +61,22 @@ void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::siz
 void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
                 std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
 
+// ---- Transparent blits: colour key and alpha plane ----
+// Rows and pixels in order, like blend_rows: an overlap between `to` and `from`
+// gives the pixel-by-pixel result.
+
+// row j, pixel i < w, F = from[j * from_stride + i]:  to[j * to_stride + i] = F wherever F != key
+void blit_key_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                   std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key);
+
+// per field c, for row j, pixel i < w, with a = alpha[j * alpha_stride + i]:
+//   T.c = (a * F.c + (255 - a) * T.c) / 255
+// T, F as in blend_rows: this is blend_rows's pixel at weight 255 - a, and so the
+// 8-bit formula of sprite_blit_a8_16 exactly. `alpha` must not overlap `to`.
+void blit_a8_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
+                  std::size_t from_stride, const std::uint8_t* alpha, std::size_t alpha_stride,
+                  std::size_t w, std::size_t h);
+
 // to[i] = rgb24_to_16(bgr[3i + 2], bgr[3i + 1], bgr[3i]), i < n; reads exactly 3n
 // bytes. `to` must not overlap `bgr`.
 void convert_bgr(simd_level level, pixel16* to, const std::uint8_t* bgr, std::size_t n);
@@ -84,3 +100,55 @@ void expand_raw(simd_level level, const std::uint8_t* bgr, const picture_rows& r
 // packets end early; then only the packets that were whole have been written.
 bool expand_rle(simd_level level, const std::uint8_t* data, std::size_t size,
                 const picture_rows& rows);
+
+// ---------------------------------------------------------------- decoding every stored format
+//
+// The decoder of every TGA variant but 24-bit true colour (which has the kernels
+// above): stored pixels of one kind become RGB565 pixels and 8-bit opacities.
+
+enum class stored_kind : std::uint8_t {
+    bgra32,       // blue, green, red, alpha
+    argb16,       // little-endian word: alpha bit 15, red 14-10, green 9-5, blue 4-0
+    grey8,        // grey
+    grey_alpha16, // grey, alpha
+    index8,       // an index into a colour map packed beforehand
+};
+
+// Bytes of one stored pixel of `kind`.
+constexpr std::size_t stored_bytes(stored_kind kind)
+{
+    return kind == stored_kind::bgra32                                        ? 4
+           : kind == stored_kind::argb16 || kind == stored_kind::grey_alpha16 ? 2
+                                                                              : 1;
+}
+
+// How to read one kind of stored pixel. For index8, the colour map packed once
+// into a table indexed by the stored byte itself: index i stands for the pixel
+// map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
+// (end <= 256); the rest of the table is never read.
+struct stored_format {
+    stored_kind kind;
+    bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
+    const std::uint32_t* map; // index8: 256 entries
+    unsigned first, end;
+};
+
+// Where a decoded picture goes, as picture_rows, with an opacity plane of the
+// same layout (w bytes a row) or none (null).
+struct picture_planes {
+    pixel16* pixels;
+    std::uint8_t* alpha;
+    std::size_t w, h;
+    bool top_down;
+    bool right_to_left;
+};
+
+enum class stored_status { ok, truncated, corrupt };
+
+// Decodes w * h stored pixels of `format` from data[0, size), raw or as
+// run-length packets (see tga.h), in the data's order, and stops at the first
+// fault: an index outside [first, end) gives corrupt, the data ending before
+// w * h pixels truncated. Every whole pixel before the fault has been written
+// (a run packet counts once its pixel is whole); nothing after it.
+stored_status decode_stored(simd_level level, const stored_format& format, const std::uint8_t* data,
+                            std::size_t size, bool run_length, const picture_planes& planes);

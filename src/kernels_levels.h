@@ -31,6 +31,19 @@ template <simd_level L>
 void blend_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
                    std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight);
 
+// ---- transparent blits
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void blit_key_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
+                      std::size_t from_stride, std::size_t w, std::size_t h, pixel16 key);
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void blit_a8_rows_at(pixel16* to, std::size_t to_stride, const pixel16* from,
+                     std::size_t from_stride, const std::uint8_t* alpha, std::size_t alpha_stride,
+                     std::size_t w, std::size_t h);
+
 // portable, ssse3, avx2, neon
 template <simd_level L>
 void convert_bgr_at(pixel16* to, const std::uint8_t* bgr, std::size_t n);
@@ -42,6 +55,13 @@ void expand_raw_at(const std::uint8_t* bgr, const picture_rows& rows);
 // portable, sse2, ssse3, avx2, neon
 template <simd_level L>
 bool expand_rle_at(const std::uint8_t* data, std::size_t size, const picture_rows& rows);
+
+// ---- decoding every stored format
+
+// portable, sse2, ssse3, avx2, neon
+template <simd_level L>
+stored_status decode_stored_at(const stored_format& format, const std::uint8_t* data,
+                               std::size_t size, bool run_length, const picture_planes& planes);
 
 #if VELMORA_X86_SIMD
 // The best x86-64 level this CPU has, asked once (kernels_x86.cpp).

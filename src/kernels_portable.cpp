@@ -24,6 +24,55 @@ void blend_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, uns
     blend_span_portable(to, from, n, weight);
 }
 
+// ---- transparent blits
+
+void blit_key_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    blit_key_span_portable(to, from, n, key);
+}
+
+void blit_a8_span(portable_t, pixel16* to, const pixel16* from, const std::uint8_t* alpha,
+                  std::size_t n)
+{
+    blit_a8_span_portable(to, from, alpha, n);
+}
+
+// ---- decoding every stored format
+
+void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+               bool alpha_counts)
+{
+    bgra_span_portable(to, alpha, src, n, alpha_counts);
+}
+
+void argb16_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                 std::size_t n, bool alpha_bit)
+{
+    argb16_span_portable(to, alpha, src, n, alpha_bit);
+}
+
+void grey_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_span_portable(to, alpha, src, n);
+}
+
+void grey_alpha_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                     std::size_t n)
+{
+    grey_alpha_span_portable(to, alpha, src, n);
+}
+
+std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                       std::size_t n, const stored_format& f)
+{
+    return index_span_portable(to, alpha, src, n, f);
+}
+
+void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+{
+    run_span_portable(to, alpha, n, pixel, a);
+}
+
 } // namespace
 
 template <>
@@ -39,6 +88,25 @@ void blend_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride, con
                                          unsigned weight)
 {
     blend_rows_with(portable_t{}, to, to_stride, from, from_stride, w, h, weight);
+}
+
+// ---- transparent blits
+
+template <>
+void blit_key_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride,
+                                            const pixel16* from, std::size_t from_stride,
+                                            std::size_t w, std::size_t h, pixel16 key)
+{
+    blit_key_rows_with(portable_t{}, to, to_stride, from, from_stride, w, h, key);
+}
+
+template <>
+void blit_a8_rows_at<simd_level::portable>(pixel16* to, std::size_t to_stride,
+                                           const pixel16* from, std::size_t from_stride,
+                                           const std::uint8_t* alpha, std::size_t alpha_stride,
+                                           std::size_t w, std::size_t h)
+{
+    blit_a8_rows_with(portable_t{}, to, to_stride, from, from_stride, alpha, alpha_stride, w, h);
 }
 
 template <>
@@ -58,4 +126,14 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
                                          const picture_rows& rows)
 {
     return expand_rle_with(portable_t{}, data, size, rows);
+}
+
+// ---- decoding every stored format
+
+template <>
+stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
+                                                     const std::uint8_t* data, std::size_t size,
+                                                     bool run_length, const picture_planes& planes)
+{
+    return decode_stored_with(portable_t{}, format, data, size, run_length, planes);
 }

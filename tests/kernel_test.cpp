@@ -1,7 +1,7 @@
 // The fast kernels against the plain loops (bench/plain.cpp): the same bytes for
-// random sizes, offsets, strides, weights, overlaps, row orders and packet
-// streams, at every SIMD level this machine has. Built twice: against the
-// library as shipped and against its portable-only twin.
+// random sizes, offsets, strides, weights, keys, alpha planes, overlaps, row
+// orders and packet streams, at every SIMD level this machine has. Built twice:
+// against the library as shipped and against its portable-only twin.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "kernels.h"
 #include "sprite.h"
 #include "tga.h"
+#include "tga_level.h"
 #include "tga_writer.h"
 
 namespace {
@@ -309,6 +310,170 @@ TEST(blend_kernel, overlap_within_one_buffer_keeps_the_pixel_by_pixel_result)
     }
 }
 
+// ---------------------------------------------------------------- transparent blits
+
+// Runs of 1 to 20 pixels, each either the key or random pixels.
+void fill_keyed(pixel16* pixels, std::size_t n, pixel16 key, std::mt19937& rng)
+{
+    for (std::size_t i = 0; i < n;) {
+        const bool keyed = random_in(rng, 0, 2) == 0;
+        for (std::size_t end = std::min(n, i + random_in(rng, 1, 20)); i < end; ++i)
+            pixels[i] = keyed ? key : random_pixel(rng);
+    }
+}
+
+// An alpha plane as sprites have them: runs of 1 to 40 pixels, each all
+// transparent, all opaque or partial (0 and 255 among them now and then).
+bytes random_alpha(std::mt19937& rng, std::size_t n)
+{
+    bytes out(n);
+    for (std::size_t i = 0; i < n;) {
+        const int kind = random_in(rng, 0, 2);
+        for (std::size_t end = std::min(n, i + random_in(rng, 1, 40)); i < end; ++i) {
+            const int a = kind == 0 ? 0 : kind == 1 ? 255 : random_in(rng, 0, 255);
+            out[i] = static_cast<std::uint8_t>(a);
+        }
+    }
+    return out;
+}
+
+// Source and destination in one buffer, `to` from a few pixels before the
+// source to a few past its end: every length up to the vector tails, at
+// varying alignments, apart and overlapping either way.
+TEST(transparent_blit_kernels, every_level_matches_the_plain_loop_at_every_length_and_overlap)
+{
+    std::mt19937 rng(12);
+    for (simd_level level : levels_here()) {
+        for (int n = 0; n <= 70; ++n) {
+            for (int shift = -n - 3; shift <= n + 3; ++shift) {
+                const auto from = static_cast<std::uint16_t>(80 + random_in(rng, 0, 15));
+                const auto to = static_cast<std::uint16_t>(from + shift);
+                const auto length = static_cast<std::uint16_t>(n);
+                const pixel16 key = random_pixel(rng);
+                std::vector<pixel16> start(3 * 96);
+                fill_keyed(start.data(), start.size(), key, rng);
+                const bytes alpha = random_alpha(rng, start.size());
+                const area_t part{from, 0, length, 1};
+                const std::string what = name_of(level) + " n=" + std::to_string(n) +
+                                         " shift=" + std::to_string(shift);
+
+                std::vector<pixel16> fast = start, slow = start;
+                sprite_t whole{static_cast<std::uint16_t>(slow.size()), 1, 16, slow.data()};
+                blit_key_rows(level, fast.data() + to, 0, fast.data() + from, 0, length, 1, key);
+                plain::sprite_area_blit_key_16(&whole, &whole, &part, to, 0, key);
+                ASSERT_EQ(fast, slow) << "key " << what;
+
+                fast = start;
+                slow = start;
+                blit_a8_rows(level, fast.data() + to, 0, fast.data() + from, 0, alpha.data() + from,
+                             0, length, 1);
+                plain::sprite_area_blit_a8_16(&whole, &whole, alpha.data(), &part, to, 0);
+                ASSERT_EQ(fast, slow) << "a8 " << what;
+            }
+        }
+    }
+}
+
+// Every field pair meets every alpha in the first 256 rounds, alphas differing
+// from lane to lane; the next 256 give runs of one alpha, where the groups of
+// all 0 or all 255 take their shortcuts. Rows of every width up to 80 end in
+// every tail; the pairs repeat to fill them.
+TEST(blit_a8_kernel, every_level_equals_the_8_bit_formula_for_every_field_pair_and_alpha)
+{
+    std::vector<pixel16> pair_src, pair_dst;
+    every_field_pair(pair_src, pair_dst);
+    for (simd_level level : levels_here()) {
+        for (unsigned round = 0; round < 512; ++round) {
+            const std::size_t w = 1 + round * 7 % 80, h = (4096 + w - 1) / w;
+            std::vector<pixel16> src(w * h), fast(w * h);
+            bytes alpha(w * h);
+            for (std::size_t k = 0; k < w * h; ++k) {
+                src[k] = pair_src[k % 4096];
+                fast[k] = pair_dst[k % 4096];
+                alpha[k] = static_cast<std::uint8_t>(round < 256 ? k + round : k / 40 * 37 + round);
+            }
+            std::vector<pixel16> slow = fast;
+            const auto sw = static_cast<std::uint16_t>(w), sh = static_cast<std::uint16_t>(h);
+            sprite_t from{sw, sh, 16, src.data()}, expected{sw, sh, 16, slow.data()};
+            blit_a8_rows(level, fast.data(), w, src.data(), w, alpha.data(), w, w, h);
+            plain::sprite_blit_a8_16(&expected, &from, alpha.data(), 0, 0);
+            ASSERT_EQ(fast, slow) << name_of(level) << " round " << round;
+        }
+    }
+}
+
+// The four public functions: between sprites (whole, by area, rows packed now
+// and then) and within one sprite, overlapping. Beside the plain loop, the
+// rules that need no formula: a = 255 copies, a = 0 leaves the pixel alone.
+TEST(transparent_blits, match_the_plain_loops_on_random_areas_positions_and_overlaps)
+{
+    std::mt19937 rng(13);
+    for (int round = 0; round < 3000; ++round) {
+        const bool within = round % 3 == 0, packed = !within && round % 4 == 1;
+        const bool keyed = round % 2 == 0;
+        const int sw = random_in(rng, 1, 80), sh = random_in(rng, 1, 10);
+        const int dw = within || packed ? sw : random_in(rng, 1, 80);
+        const int dh = within ? sh : random_in(rng, 1, 10);
+        const pixel16 key = random_pixel(rng);
+        canvas other(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        fill_keyed(other.sprite.pixels, std::size_t(sw) * sh, key, rng);
+        twin_canvases twins(dw, dh, rng);
+        auto& [fast, slow] = twins;
+        if (within) {
+            fill_keyed(fast.sprite.pixels, std::size_t(sw) * sh, key, rng);
+            slow.words = fast.words;
+        }
+        const bytes alpha = random_alpha(rng, std::size_t(sw) * sh);
+        const sprite_t* src_fast = within ? &fast.sprite : &other.sprite;
+        const sprite_t* src_slow = within ? &slow.sprite : &other.sprite;
+
+        area_t area = random_area(rng, sw, sh);
+        area.w = static_cast<std::uint16_t>(std::min(int{area.w}, dw));
+        area.h = static_cast<std::uint16_t>(std::min(int{area.h}, dh));
+        const bool whole = !within && (packed || round % 5 == 2) && sw <= dw && sh <= dh;
+        if (whole)
+            area = {0, 0, static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh)};
+        const auto x = static_cast<std::uint16_t>(random_in(rng, 0, dw - area.w));
+        const auto y = static_cast<std::uint16_t>(random_in(rng, 0, dh - area.h));
+        const std::vector<pixel16> before = fast.pixels();
+
+        if (keyed && whole) {
+            EXPECT_EQ(sprite_blit_key_16(&fast.sprite, src_fast, x, y, key), 0);
+            plain::sprite_blit_key_16(&slow.sprite, src_slow, x, y, key);
+        } else if (keyed) {
+            EXPECT_EQ(sprite_area_blit_key_16(&fast.sprite, src_fast, &area, x, y, key), 0);
+            plain::sprite_area_blit_key_16(&slow.sprite, src_slow, &area, x, y, key);
+        } else if (whole) {
+            EXPECT_EQ(sprite_blit_a8_16(&fast.sprite, src_fast, alpha.data(), x, y), 0);
+            plain::sprite_blit_a8_16(&slow.sprite, src_slow, alpha.data(), x, y);
+        } else {
+            EXPECT_EQ(sprite_area_blit_a8_16(&fast.sprite, src_fast, alpha.data(), &area, x, y), 0);
+            plain::sprite_area_blit_a8_16(&slow.sprite, src_slow, alpha.data(), &area, x, y);
+        }
+        const std::string what = "round " + std::to_string(round) + (keyed ? " key " : " a8 ") +
+                                 std::to_string(sw) + "x" + std::to_string(sh) + " area " +
+                                 std::to_string(area.x) + "," + std::to_string(area.y) + " " +
+                                 std::to_string(area.w) + "x" + std::to_string(area.h) + " to " +
+                                 std::to_string(x) + "," + std::to_string(y);
+        ASSERT_EQ(fast.words, slow.words) << what;
+        ASSERT_TRUE(fast.fences_intact()) << what;
+        if (keyed || within)
+            continue;
+        for (int j = 0; j < area.h; ++j) {
+            for (int i = 0; i < area.w; ++i) {
+                const std::size_t k = std::size_t(area.y + j) * sw + area.x + i;
+                const std::size_t d = std::size_t(y + j) * dw + x + i;
+                if (alpha[k] == 255) {
+                    ASSERT_EQ(fast.sprite.pixels[d], other.sprite.pixels[k]) << what;
+                }
+                if (alpha[k] == 0) {
+                    ASSERT_EQ(fast.sprite.pixels[d], before[d]) << what;
+                }
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------- conversion
 
 TEST(convert_kernel, every_level_packs_exactly_n_pixels_reading_exactly_3n_bytes)
@@ -493,6 +658,178 @@ TEST(tga24_to_sprite16, refusals_match_the_plain_decoder)
             file.resize(file.size() + 18, 0x81);
             expect_same_decoding(file, 6, "type " + std::to_string(type) + " bpp " + std::to_string(bpp));
         }
+    }
+}
+
+// ---------------------------------------------------------------- every variant
+
+// A random file of any variant the quiet decoder knows (now and then one it
+// refuses): random depth, layout, alpha bits, colour map, indices now and then
+// outside it, alpha bytes now and then all zero, a TGA 2.0 footer of any kind.
+struct random_tga {
+    bytes file;
+    std::size_t count;
+    std::string what;
+};
+
+struct pixel_maker {
+    std::size_t bytes_per_pixel;
+    bool indices;
+    int first, length;  // indices: the map's range
+    int bad_in_1000;    // indices: how often one falls outside it
+    bool zero_alpha;    // 32 bits: every fourth byte 0
+};
+
+bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+{
+    bytes out;
+    bytes last(m.bytes_per_pixel, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (random_in(rng, 0, 2) != 0) {
+            for (auto& b : last)
+                b = static_cast<std::uint8_t>(random_in(rng, 0, 255));
+            if (m.indices) {
+                const bool bad = random_in(rng, 0, 999) < m.bad_in_1000 || m.length == 0;
+                const int index = bad ? (random_in(rng, 0, 1) ? m.first - 1 : m.first + m.length)
+                                      : m.first + random_in(rng, 0, m.length - 1);
+                last[0] = static_cast<std::uint8_t>(index & 0xFF);
+            }
+            if (m.zero_alpha && m.bytes_per_pixel == 4)
+                last[3] = 0;
+        }
+        out.insert(out.end(), last.begin(), last.end());
+    }
+    return out;
+}
+
+bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+{
+    bytes out;
+    std::size_t n = 0;
+    while (n < count) {
+        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128) : random_in(rng, 1, 24);
+        const bool run = random_in(rng, 0, 1) != 0;
+        out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
+        const bytes pixels = random_stored(rng, m, run ? 1 : static_cast<std::size_t>(length));
+        out.insert(out.end(), pixels.begin(), pixels.end());
+        n += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+random_tga make_random_tga(std::mt19937& rng)
+{
+    struct kind {
+        std::uint8_t type, bpp;
+    };
+    const kind kinds[] = {{1, 8}, {2, 15}, {2, 16}, {2, 24}, {2, 32}, {3, 8}, {3, 16}, {2, 8}, {1, 16}};
+    const kind k = kinds[random_in(rng, 0, 8)];
+    const bool rle = random_in(rng, 0, 1) != 0;
+    const int w = random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 2) : random_in(rng, 1, 300);
+    const int h = random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 1) : random_in(rng, 1, 9);
+    const bool mapped = k.type == 1;
+    const int entry_bits_choice[] = {15, 16, 24, 32, 24, 8};
+    const int map_bits = entry_bits_choice[random_in(rng, 0, mapped ? 5 : 3)];
+    const bool has_map = mapped || random_in(rng, 0, 5) == 0;
+    const int first = random_in(rng, 0, 3) == 0 ? random_in(rng, 0, 300) : random_in(rng, 0, 10);
+    const int length = has_map ? random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 600) : random_in(rng, 1, 60) : 0;
+    const int alpha_bits_choice[] = {0, 0, 1, 8, 4};
+    const auto alpha_bits = static_cast<std::uint8_t>(alpha_bits_choice[random_in(rng, 0, 4)]);
+    const bool top_down = random_in(rng, 0, 1) != 0;
+    const bool right_to_left = random_in(rng, 0, 3) == 0;
+    const std::uint8_t descriptor = static_cast<std::uint8_t>(descriptor_bits(top_down, right_to_left) | alpha_bits);
+    bytes file = tga_header(static_cast<std::uint8_t>(k.type + (rle ? 8 : 0)), static_cast<std::uint16_t>(w),
+                            static_cast<std::uint16_t>(h), k.bpp, descriptor,
+                            static_cast<std::uint8_t>(random_in(rng, 0, 2)), has_map ? 1 : 0,
+                            static_cast<std::uint16_t>(length), static_cast<std::uint8_t>(map_bits));
+    file[3] = static_cast<std::uint8_t>(first & 0xFF);
+    file[4] = static_cast<std::uint8_t>(first >> 8);
+    file.insert(file.end(), file[0], 0xA5);
+    const bool zero_alpha = random_in(rng, 0, 2) == 0;
+    const pixel_maker entry{(map_bits + 7u) / 8, false, 0, 0, 0, zero_alpha};
+    const bytes map = random_stored(rng, entry, static_cast<std::size_t>(length));
+    file.insert(file.end(), map.begin(), map.end());
+    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, random_in(rng, 0, 1) ? 0 : 3, zero_alpha};
+    const std::size_t count = std::size_t(w) * h;
+    const bytes data = rle ? random_stored_packets(rng, m, count) : random_stored(rng, m, count);
+    file.insert(file.end(), data.begin(), data.end());
+    const int tail = random_in(rng, 0, 3);
+    if (tail == 1) {
+        const bytes area = tga2_extension_and_footer(static_cast<std::uint32_t>(file.size()),
+                                                     static_cast<std::uint8_t>(random_in(rng, 0, 5)));
+        file.insert(file.end(), area.begin(), area.end());
+    } else if (tail == 2) {
+        const bytes area = tga2_extension_and_footer(static_cast<std::uint32_t>(random_in(rng, 0, 2000)),
+                                                     static_cast<std::uint8_t>(random_in(rng, 0, 5)));
+        file.insert(file.end(), area.end() - 26, area.end());
+    }
+    const std::string what = "type " + std::to_string(file[2]) + " bpp " + std::to_string(k.bpp) + " " +
+                             std::to_string(w) + "x" + std::to_string(h) + " map " + std::to_string(first) +
+                             "+" + std::to_string(length) + "x" + std::to_string(map_bits) + " descriptor " +
+                             std::to_string(descriptor) + " tail " + std::to_string(tail);
+    return {file, count, what};
+}
+
+struct quiet_result {
+    tga_check_t status;
+    sprite_t sprite;
+    std::vector<pixel16> words;
+    bytes alpha;
+};
+
+// Into a fenced canvas and a fenced opacity plane (or none), both pre-filled.
+template <typename Decode>
+quiet_result run_quiet(const bytes& file, std::size_t count, bool with_alpha, Decode decode)
+{
+    tga_info_t info{};
+    EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
+    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    bytes alpha(count + 64, 0x77);
+    sprite_t sprite{1, 2, 3, target.sprite.pixels};
+    const tga_check_t status = decode(&info, &sprite, with_alpha ? alpha.data() + 32 : nullptr);
+    EXPECT_TRUE(target.fences_intact());
+    EXPECT_EQ(sprite.pixels, target.sprite.pixels);
+    for (std::size_t i = 0; i < 32; ++i)
+        EXPECT_TRUE(alpha[i] == 0x77 && alpha[alpha.size() - 1 - i] == 0x77) << "opacity fence " << i;
+    return {status, sprite, target.words, alpha};
+}
+
+void expect_same_quiet_decoding(const bytes& file, std::size_t count, const std::string& what)
+{
+    tga_info_t info{};
+    tga_info(file.data(), file.size(), &info);
+    const tga_check_t check = tga_check(&info);
+    EXPECT_EQ(check, plain::tga_check(&info)) << what;
+    EXPECT_TRUE(info.bpp != 24 || check == tga24_check(&info)) << what << ": the checks disagree";
+    for (bool with_alpha : {true, false}) {
+        const quiet_result slow = run_quiet(file, count, with_alpha, plain::tga_to_sprite16);
+        EXPECT_TRUE(slow.status != tga_ok || check == tga_ok) << what << ": the check refuses a good file";
+        EXPECT_EQ(slow.status == tga_ok, slow.sprite.bpp == 16) << what;
+        for (simd_level level : levels_here()) {
+            const quiet_result fast =
+                run_quiet(file, count, with_alpha, [level](const tga_info_t* i, sprite_t* s, std::uint8_t* a) {
+                    return tga_to_sprite16_at(level, i, s, a);
+                });
+            const std::string where = what + " " + name_of(level) + (with_alpha ? " with opacities" : "");
+            EXPECT_EQ(fast.status, slow.status) << where;
+            EXPECT_EQ(fast.sprite.w, slow.sprite.w) << where;
+            EXPECT_EQ(fast.sprite.h, slow.sprite.h) << where;
+            EXPECT_EQ(fast.sprite.bpp, slow.sprite.bpp) << where;
+            ASSERT_EQ(fast.words, slow.words) << where;
+            ASSERT_EQ(fast.alpha, slow.alpha) << where;
+        }
+    }
+}
+
+TEST(tga_to_sprite16, every_level_matches_the_plain_decoder_on_random_files_of_every_variant_cut_anywhere)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 1500; ++round) {
+        const random_tga r = make_random_tga(rng);
+        expect_same_quiet_decoding(r.file, r.count, r.what);
+        bytes cut = r.file;
+        cut.resize(static_cast<std::size_t>(random_in(rng, 18, static_cast<int>(r.file.size()))));
+        expect_same_quiet_decoding(cut, r.count, r.what + " cut to " + std::to_string(cut.size()));
     }
 }
 

@@ -1,6 +1,7 @@
 // Hand-made broken, odd and hostile TGA files, each with the outcome it must
-// have, run twice: through the library (header, check, decoder) and through the
-// viewer's loading phase as sample 1 between three good samples.
+// have, run three times: through the library (header, check, decoder), through
+// the quiet decoder of every variant, and through the viewer's loading phase
+// as sample 1 between three good samples.
 //
 // Each run watches for
 //   - reads past the end of the file: the library reads it from the very end of
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +70,10 @@ struct malformed_case {
     bytes file;
     outcome expected;
     std::string message; // the line the decoder prints, for refused files
-    rgb_picture picture; // what must appear, for shown files
+    rgb_picture picture; // what must appear, for shown files (or shown by the quiet decoder)
+    // What tga_to_sprite16 answers; unset for files of other depths than 24,
+    // which it reads without an answer to hold it to.
+    std::optional<tga_check_t> quiet = std::nullopt;
 };
 
 void PrintTo(const malformed_case& c, std::ostream* os)
@@ -303,11 +308,97 @@ std::vector<malformed_case> ignored_descriptor_bits()
     };
 }
 
+// Variants only the quiet decoder reads: the 24-bit road refuses them all.
+malformed_case quiet(const char* name, bytes file, tga_check_t status, rgb_picture picture = {})
+{
+    const std::string message = unsupported(file[2], file[16]);
+    return {name, std::move(file), outcome::refused, message, std::move(picture), status};
+}
+
+rgba_picture opaque(const rgb_picture& p)
+{
+    rgba_picture out{p.w, p.h, {}};
+    for (const rgb& c : p.pixels)
+        out.pixels.push_back({c.r, c.g, c.b, 255});
+    return out;
+}
+
+rgb_picture grey_noise(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
+{
+    rgb_picture p = noise_picture(w, h, seed);
+    for (rgb& c : p.pixels)
+        c = {c.r, c.r, c.r};
+    return p;
+}
+
+tga_variant variant(std::uint8_t type, std::uint8_t bpp, std::uint8_t map_bits = 24, std::uint16_t map_first = 0)
+{
+    tga_variant v;
+    v.type = type;
+    v.bpp = bpp;
+    v.map_entry_bits = map_bits;
+    v.map_first = map_first;
+    return v;
+}
+
+// A 4 x 4 colour-mapped picture, map entries 2, 3, 4 (24 bits, blue first), stored indices as given.
+bytes mapped_4x4(std::uint8_t type, const bytes& data)
+{
+    bytes file = tga_header(type, 4, 4, 8, 0, 0, 1, 3, 24);
+    file[3] = 2;
+    return file + bytes{10, 20, 30, 40, 50, 60, 70, 80, 90} + data;
+}
+
+std::vector<malformed_case> every_variant()
+{
+    const rgb_picture p = noise_picture(6, 5, 21);
+    const rgb_picture g = grey_noise(9, 4, 22);
+    const bytes good_indices(16, 3);
+    bytes above = good_indices, below = good_indices;
+    above[9] = 5;
+    below[4] = 1;
+    tga_variant footed = variant(10, 32);
+    footed.attributes_type = 3;
+    const bytes mapped = tga_encode(opaque(p), variant(1, 8, 32));
+    bytes entries_8_bits = mapped, no_map_type = mapped, wide_indices = mapped;
+    entries_8_bits[7] = 8;
+    no_map_type[1] = 0;
+    wide_indices[16] = 16;
+    const rgba c{200, 100, 50, 255};
+    const bytes bgra{c.b, c.g, c.r, c.a};
+    return {
+        quiet("mapped_index_above_the_map", mapped_4x4(1, above), tga_corrupt),
+        quiet("mapped_index_below_the_first_entry", mapped_4x4(1, below), tga_corrupt),
+        quiet("mapped_bad_index_before_the_data_ends", mapped_4x4(9, {0x83, 3, 0x81, 7}), tga_corrupt),
+        quiet("mapped_bad_index_in_surplus_packets", mapped_4x4(9, {0x8F, 4, 0x80, 9}), tga_ok,
+              make_picture(4, 4, {90, 80, 70})),
+        quiet("colour_map_cut_short", first(mapped, 18 + 30 * 4 / 2), tga_truncated),
+        quiet("colour_map_cut_in_an_empty_picture", tga_header(9, 0, 7, 8, 0, 0, 1, 300, 16) + bytes(500, 1),
+              tga_truncated),
+        quiet("colour_map_8_bit_entries", entries_8_bits, tga_unsupported),
+        quiet("colour_mapped_without_a_colour_map", no_map_type, tga_unsupported),
+        quiet("colour_mapped_16_bit_indices", wide_indices, tga_unsupported),
+        quiet("grey_24_bits", tga_header(3, 4, 4, 24, 0) + bytes(48, 9), tga_unsupported),
+        quiet("rle_32_run_cut_in_its_pixel", tga_header(10, 4, 4, 32, 0) + bytes{0x87} + bgra + bytes{0x87} +
+                                                 first(bgra, 2),
+              tga_truncated),
+        quiet("rle_16_raw_cut_between_pixels", tga_header(10, 4, 4, 16, 1) + bytes{0x8B, 1, 2, 0x07, 3, 4, 5, 6, 7, 8},
+              tga_truncated),
+        quiet("rle_grey_cut_after_a_header", tga_header(11, 4, 4, 8, 0) + bytes{0x87, 9, 0x87}, tga_truncated),
+        quiet("raw_32_one_byte_short", first(tga_encode(opaque(p), variant(2, 32)), 18 + 6 * 5 * 4 - 1),
+              tga_truncated),
+        quiet("mapped_rle_from_entry_10", tga_encode(opaque(p), variant(9, 8, 24, 10)), tga_ok, p),
+        quiet("bgra_rle_with_extension_and_footer", tga_encode(opaque(p), footed), tga_ok, p),
+        quiet("grey_rle_with_surplus_packets", tga_encode(opaque(g), variant(11, 8)) + bytes{0xFF, 1, 0x05}, tga_ok,
+              g),
+    };
+}
+
 std::vector<malformed_case> all_cases()
 {
     std::vector<malformed_case> all;
     for (auto group : {short_and_header_only(), id_and_colour_map(), refused_variants(), sizes(),
-                       cut_packets(), overruns_and_surplus(), ignored_descriptor_bits()})
+                       cut_packets(), overruns_and_surplus(), ignored_descriptor_bits(), every_variant()})
         all.insert(all.end(), group.begin(), group.end());
     return all;
 }
@@ -392,6 +483,59 @@ TEST_P(malformed, library_gives_the_expected_outcome)
     EXPECT_EQ(sprite.h, c.picture.h);
     EXPECT_EQ(sprite.bpp, 16);
     EXPECT_EQ(buffer.pixels(), expected_pixels(c.picture));
+}
+
+// What the quiet decoder must answer: as given, or for a 24-bit file what the
+// 24-bit decoder shows or refuses.
+std::optional<tga_check_t> quiet_status(const malformed_case& c, const tga_info_t& info)
+{
+    if (c.quiet || info.bpp != 24)
+        return c.quiet;
+    if (c.expected == outcome::shown)
+        return tga_ok;
+    return c.message.find("truncated") != std::string::npos ? tga_truncated : tga_unsupported;
+}
+
+TEST_P(malformed, quiet_decoder_gives_the_expected_status)
+{
+    const malformed_case& c = GetParam();
+    const guarded_file file(c.file);
+    tga_info_t info{};
+    if (tga_info(file.data, c.file.size(), &info) != 0)
+        return;
+    const std::optional<tga_check_t> expected = quiet_status(c, info);
+    const tga_check_t check = tga_check(&info);
+    const std::size_t count = std::size_t{info.w} * info.h;
+    ASSERT_TRUE(check != tga_ok || count * 3 <= allocation_limit) << "the check lets a huge claim through";
+    EXPECT_TRUE(expected != tga_ok || check == tga_ok) << "the check refuses a good file";
+    if (count * 3 > allocation_limit)
+        return; // refused by the check: nothing to decode into
+
+    canvas buffer(info.w, info.h, canary);
+    std::vector<std::uint8_t> alpha(count + 2 * canvas::fence, 0xAD);
+    sprite_t sprite{1, 1, 1, buffer.sprite.pixels};
+    testing::internal::CaptureStdout();
+    const tga_check_t status = tga_to_sprite16(&info, &sprite, alpha.data() + canvas::fence);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(status, expected.value_or(status));
+    EXPECT_TRUE(status != tga_ok || check == tga_ok) << "the check refuses a file that decodes";
+    EXPECT_TRUE(buffer.fences_intact());
+    EXPECT_EQ(std::count(alpha.begin(), alpha.begin() + canvas::fence, 0xAD), canvas::fence);
+    EXPECT_EQ(std::count(alpha.end() - canvas::fence, alpha.end(), 0xAD), canvas::fence);
+    EXPECT_EQ(sprite.pixels, buffer.sprite.pixels);
+    if (status != tga_ok) {
+        EXPECT_EQ(sprite.w + sprite.h + sprite.bpp, 0);
+        return;
+    }
+    EXPECT_EQ(sprite.w, info.w);
+    EXPECT_EQ(sprite.h, info.h);
+    EXPECT_EQ(sprite.bpp, 16);
+    if (expected && (c.expected == outcome::shown || c.quiet)) {
+        ASSERT_EQ(std::size_t{c.picture.w} * c.picture.h, count);
+        EXPECT_EQ(buffer.pixels(), expected_pixels(c.picture));
+        EXPECT_EQ(std::count(alpha.begin() + canvas::fence, alpha.end() - canvas::fence, 255),
+                  static_cast<std::ptrdiff_t>(count));
+    }
 }
 
 // Three good samples around the file under test, which is sample 1 (top right).

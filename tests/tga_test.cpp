@@ -235,3 +235,294 @@ TEST(tga24_check, huge_claims_from_tiny_data_need_no_pixel_memory)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------- every variant
+
+namespace {
+
+bytes operator+(bytes a, const bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+tga_check_t check_of(const bytes& file)
+{
+    const tga_info_t info = info_of(file);
+    return tga_check(&info);
+}
+
+// The test's own reading of a stored colour: 5-bit channels widened by
+// repeating their top bits, as a person reading the format would.
+pixel16 packed_from_5_bits(rgba c)
+{
+    const auto widen = [](unsigned v8) {
+        const unsigned v = v8 >> 3;
+        return static_cast<std::uint8_t>(v << 3 | v >> 2);
+    };
+    return packed({widen(c.r), widen(c.g), widen(c.b)});
+}
+
+// A picture of up to 40 colours (so any map offset up to 216 fits) in runs of
+// random length, opacities from 0 to 255 among them.
+rgba_picture runs_of_colours(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
+{
+    rgba_picture p{w, h, {}};
+    std::vector<rgba> colours;
+    for (int i = 0; i < 40; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        colours.push_back({static_cast<std::uint8_t>(seed >> 24), static_cast<std::uint8_t>(seed >> 16),
+                           static_cast<std::uint8_t>(seed >> 8), static_cast<std::uint8_t>(i * 37 % 256)});
+    }
+    colours[1].a = 255;
+    while (p.pixels.size() < std::size_t{w} * h) {
+        seed = seed * 1664525u + 1013904223u;
+        const std::size_t run = seed >> 29 == 0 ? 1 + (seed >> 8) % 40 : 1 + (seed >> 8) % 3;
+        for (std::size_t i = 0; i < run && p.pixels.size() < std::size_t{w} * h; ++i)
+            p.pixels.push_back(colours[(seed >> 16) % colours.size()]);
+    }
+    return p;
+}
+
+struct quiet_decoded {
+    tga_check_t check, status;
+    sprite_t sprite;
+    std::vector<pixel16> pixels;
+    std::vector<std::uint8_t> alpha;
+};
+
+// Decodes into a fenced canvas and a fenced opacity plane of exactly w * h.
+quiet_decoded decode_quietly(const bytes& file)
+{
+    const tga_info_t info = info_of(file);
+    canvas out(info.w, info.h, 0xAAAA);
+    const std::size_t count = std::size_t{info.w} * info.h;
+    std::vector<std::uint8_t> alpha(count + 64, 0x77);
+    sprite_t sprite{0xAAAA, 0xAAAA, 0xAAAA, out.sprite.pixels};
+    testing::internal::CaptureStdout();
+    const tga_check_t status = tga_to_sprite16(&info, &sprite, alpha.data() + 32);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(out.fences_intact());
+    for (std::size_t i = 0; i < 32; ++i)
+        EXPECT_TRUE(alpha[i] == 0x77 && alpha[alpha.size() - 1 - i] == 0x77) << "opacity fence " << i;
+    return {tga_check(&info), status, sprite, out.pixels(), {alpha.begin() + 32, alpha.end() - 32}};
+}
+
+enum class opacity { stored, one_bit, opaque };
+
+struct variant_row {
+    const char* name;
+    tga_variant v;
+    bool five_bits; // colours stored in 5-bit channels
+    bool grey;
+    opacity alpha;
+};
+
+tga_variant variant_of(std::uint8_t type, std::uint8_t bpp, std::uint8_t map_bits = 24,
+                       std::uint16_t map_first = 0, std::uint8_t alpha_bits = 0)
+{
+    tga_variant v;
+    v.type = type;
+    v.bpp = bpp;
+    v.map_entry_bits = map_bits;
+    v.map_first = map_first;
+    v.alpha_bits = alpha_bits;
+    return v;
+}
+
+const variant_row variant_rows[] = {
+    {"mapped 15-bit entries", variant_of(1, 8, 15), true, false, opacity::opaque},
+    {"mapped 16-bit entries from 3", variant_of(1, 8, 16, 3, 1), true, false, opacity::opaque},
+    {"mapped 24-bit entries from 216", variant_of(1, 8, 24, 216), false, false, opacity::opaque},
+    {"mapped 32-bit entries from 7", variant_of(1, 8, 32, 7, 8), false, false, opacity::stored},
+    {"true colour 15", variant_of(2, 15, 0, 0, 1), true, false, opacity::opaque},
+    {"true colour 16, 1 alpha bit", variant_of(2, 16, 0, 0, 1), true, false, opacity::one_bit},
+    {"true colour 16, no alpha bit", variant_of(2, 16), true, false, opacity::opaque},
+    {"true colour 24", variant_of(2, 24, 0, 0, 8), false, false, opacity::opaque},
+    {"true colour 32", variant_of(2, 32, 0, 0, 8), false, false, opacity::stored},
+    {"grey 8", variant_of(3, 8), false, true, opacity::opaque},
+    {"grey 16", variant_of(3, 16, 0, 0, 8), false, true, opacity::stored},
+};
+
+pixel16 expected_pixel(const variant_row& row, rgba c)
+{
+    if (row.grey)
+        return packed({c.r, c.r, c.r});
+    return row.five_bits ? packed_from_5_bits(c) : packed({c.r, c.g, c.b});
+}
+
+std::uint8_t expected_alpha(opacity kind, rgba c)
+{
+    switch (kind) {
+    case opacity::stored: return c.a;
+    case opacity::one_bit: return c.a >= 128 ? 255 : 0;
+    case opacity::opaque: return 255;
+    }
+    return 0;
+}
+
+// Every variant in every row order and direction, raw and run-length, decodes
+// to the picture the test wrote, with the opacities its rule gives.
+TEST(tga_to_sprite16, every_variant_in_every_layout_shows_the_picture)
+{
+    const rgba_picture p = runs_of_colours(37, 9, 5);
+    for (const variant_row& row : variant_rows) {
+        for (int layout = 0; layout < 8; ++layout) {
+            tga_variant v = row.v;
+            v.type = static_cast<std::uint8_t>(v.type + (layout & 1 ? 8 : 0));
+            v.top_down = layout & 2;
+            v.right_to_left = layout & 4;
+            SCOPED_TRACE(std::string(row.name) + " layout " + std::to_string(layout));
+            const quiet_decoded d = decode_quietly(tga_encode(p, v));
+            EXPECT_EQ(d.check, tga_ok);
+            ASSERT_EQ(d.status, tga_ok);
+            EXPECT_EQ(d.sprite.w, p.w);
+            EXPECT_EQ(d.sprite.h, p.h);
+            EXPECT_EQ(d.sprite.bpp, 16);
+            for (std::size_t i = 0; i < p.pixels.size(); ++i) {
+                ASSERT_EQ(d.pixels[i], expected_pixel(row, p.pixels[i])) << "pixel " << i;
+                ASSERT_EQ(d.alpha[i], expected_alpha(row.alpha, p.pixels[i])) << "opacity " << i;
+            }
+        }
+    }
+}
+
+TEST(tga_to_sprite16, a_24_bit_file_gives_the_24_bit_decoders_pixels_fully_opaque)
+{
+    const rgb_picture p = numbered_picture(23, 11);
+    tga_layout layout = make_layout(true, false);
+    layout.right_to_left = true;
+    const bytes file = tga_encode(p, layout);
+    canvas old(23, 11);
+    decode(file, old);
+    const quiet_decoded d = decode_quietly(file);
+    EXPECT_EQ(d.status, tga_ok);
+    EXPECT_EQ(d.pixels, old.pixels());
+    EXPECT_EQ(d.alpha, std::vector<std::uint8_t>(23 * 11, 255));
+}
+
+// ---------------------------------------------------------------- opacity rules
+
+enum class footer { none, attributes, area_outside_the_file };
+
+struct opacity_row {
+    const char* name;
+    tga_variant v;
+    bool zero_alpha; // every opacity in the picture 0
+    footer tail;
+    int attributes;
+    opacity expected;
+};
+
+tga_variant with_alpha_bits(tga_variant v, std::uint8_t bits)
+{
+    v.alpha_bits = bits;
+    return v;
+}
+
+const tga_variant bgra = variant_of(2, 32);
+const tga_variant mapped32 = variant_of(9, 8, 32, 2);
+
+const opacity_row opacity_rows[] = {
+    {"footer says no alpha (0)", with_alpha_bits(bgra, 8), false, footer::attributes, 0, opacity::opaque},
+    {"footer says undefined (1)", with_alpha_bits(bgra, 8), false, footer::attributes, 1, opacity::opaque},
+    {"footer says keep (2)", with_alpha_bits(bgra, 8), false, footer::attributes, 2, opacity::opaque},
+    {"footer says alpha (3)", bgra, false, footer::attributes, 3, opacity::stored},
+    {"footer says premultiplied (4)", bgra, false, footer::attributes, 4, opacity::stored},
+    {"footer says alpha, all zero", bgra, true, footer::attributes, 3, opacity::stored},
+    {"footer of another value, 0 bits, all zero", bgra, true, footer::attributes, 5, opacity::opaque},
+    {"footer of another value, 8 bits", with_alpha_bits(bgra, 8), false, footer::attributes, 200, opacity::stored},
+    {"extension area outside the file, all zero", bgra, true, footer::area_outside_the_file, 0, opacity::opaque},
+    {"extension area outside the file, 8 bits", with_alpha_bits(bgra, 8), true, footer::area_outside_the_file, 0,
+     opacity::stored},
+    {"no footer, 0 bits, all zero", bgra, true, footer::none, 0, opacity::opaque},
+    {"no footer, 8 bits, all zero", with_alpha_bits(bgra, 8), true, footer::none, 0, opacity::stored},
+    {"no footer, 0 bits, some opacity", bgra, false, footer::none, 0, opacity::stored},
+    {"map entries, 0 bits, all zero", mapped32, true, footer::none, 0, opacity::opaque},
+    {"map entries, 8 bits, all zero", with_alpha_bits(mapped32, 8), true, footer::none, 0, opacity::stored},
+    {"map entries, footer says alpha, all zero", mapped32, true, footer::attributes, 3, opacity::stored},
+    {"map entries, footer says no alpha", with_alpha_bits(mapped32, 8), false, footer::attributes, 0, opacity::opaque},
+    {"16 bits, 1 alpha bit", variant_of(10, 16, 0, 0, 1), false, footer::none, 0, opacity::one_bit},
+    {"16 bits, 1 alpha bit, all clear", variant_of(2, 16, 0, 0, 1), true, footer::none, 0, opacity::one_bit},
+    {"16 bits, 0 alpha bits", variant_of(2, 16), true, footer::none, 0, opacity::opaque},
+    {"16 bits, 8 alpha bits", variant_of(2, 16, 0, 0, 8), true, footer::none, 0, opacity::opaque},
+    {"15 bits, 1 alpha bit", variant_of(2, 15, 0, 0, 1), true, footer::none, 0, opacity::opaque},
+    {"16-bit map entries, 1 alpha bit", variant_of(1, 8, 16, 0, 1), true, footer::none, 0, opacity::opaque},
+    {"grey 16", variant_of(11, 16), false, footer::attributes, 0, opacity::stored},
+    {"grey 8, 8 alpha bits", variant_of(3, 8, 0, 0, 8), true, footer::none, 0, opacity::opaque},
+    {"24 bits, footer says alpha", with_alpha_bits(variant_of(2, 24), 8), false, footer::attributes, 3,
+     opacity::opaque},
+};
+
+bytes file_for(const opacity_row& row, const rgba_picture& p)
+{
+    tga_variant v = row.v;
+    if (row.tail == footer::attributes)
+        v.attributes_type = row.attributes;
+    bytes file = tga_encode(p, v);
+    if (row.tail == footer::area_outside_the_file) {
+        // An area starting 200 bytes before the footer cannot hold its byte 494.
+        file.resize(file.size() + 200, 0);
+        const bytes tail = tga2_extension_and_footer(static_cast<std::uint32_t>(file.size() - 200), 0);
+        file.insert(file.end(), tail.end() - 26, tail.end());
+    }
+    return file;
+}
+
+TEST(tga_to_sprite16, opacity_follows_depth_descriptor_and_footer)
+{
+    for (const opacity_row& row : opacity_rows) {
+        SCOPED_TRACE(row.name);
+        rgba_picture p = runs_of_colours(13, 5, 9);
+        for (rgba& c : p.pixels)
+            c.a = row.zero_alpha ? 0 : c.a;
+        const quiet_decoded d = decode_quietly(file_for(row, p));
+        ASSERT_EQ(d.status, tga_ok);
+        for (std::size_t i = 0; i < p.pixels.size(); ++i)
+            ASSERT_EQ(d.alpha[i], expected_alpha(row.expected, p.pixels[i])) << "opacity " << i;
+    }
+}
+
+// The decoder's first answers come from the header alone, and tga_check gives
+// them too; without an opacity plane the pixels are the same.
+TEST(tga_check, refuses_from_the_header_what_the_decoder_refuses)
+{
+    const rgba_picture p = runs_of_colours(6, 4, 3);
+    bytes bad_entry = tga_encode(p, variant_of(1, 8, 24));
+    bad_entry[7] = 8;
+    bytes no_map_type = tga_encode(p, variant_of(1, 8, 24));
+    no_map_type[1] = 0;
+    bytes wide_index = tga_encode(p, variant_of(1, 8, 24));
+    wide_index[16] = 16;
+    const bytes map_cut = tga_header(1, 0, 4, 8, 0, 0, 1, 10, 32) + bytes(20, 1); // 40 bytes of map
+    const struct {
+        const char* name;
+        bytes file;
+        tga_check_t expected;
+    } rows[] = {
+        {"8-bit map entries", bad_entry, tga_unsupported},
+        {"colour-mapped without a map", no_map_type, tga_unsupported},
+        {"16-bit indices", wide_index, tga_unsupported},
+        {"grey 24", tga_header(3, 2, 2, 24, 0) + bytes(12, 1), tga_unsupported},
+        {"true colour 8", tga_header(10, 2, 2, 8, 0) + bytes(12, 1), tga_unsupported},
+        {"type 17", tga_header(17, 2, 2, 8, 0) + bytes(12, 1), tga_unsupported},
+        {"colour map cut, empty picture", map_cut, tga_truncated},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const quiet_decoded d = decode_quietly(row.file);
+        EXPECT_EQ(d.check, row.expected);
+        EXPECT_EQ(d.status, row.expected);
+        EXPECT_EQ(d.sprite.w, 0);
+        EXPECT_EQ(d.sprite.h, 0);
+        EXPECT_EQ(d.sprite.bpp, 0);
+    }
+    // The best case of each depth: one run packet per 128 pixels.
+    bytes rle16 = tga_header(10, 128, 2, 16, 0) + bytes{0xFF, 1, 2};
+    EXPECT_EQ(check_of(rle16), tga_truncated);
+    rle16.insert(rle16.end(), {0xFF, 1, 2});
+    EXPECT_EQ(check_of(rle16), tga_ok);
+    EXPECT_EQ(check_of(tga_header(3, 65535, 65535, 8, 0) + bytes(4000, 0)), tga_truncated);
+}
+
+} // namespace

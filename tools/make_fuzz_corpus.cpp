@@ -1,6 +1,6 @@
 // Makes the seed corpora of the fuzz targets, so they start from files that
 // reach deep into the decoder rather than from nothing:
-//   FOLDER/tga/   small TGA files in every variant and layout the reader knows
+//   FOLDER/tga/   small TGA files in every variant and layout the readers know
 //   FOLDER/draw/  short programs for draw_fuzz (two sprite sizes, then operations)
 // Usage: make_fuzz_corpus FOLDER
 #include <sys/stat.h>
@@ -35,6 +35,58 @@ struct seed_file {
     const char* name;
     bytes content;
 };
+
+// Runs of colours with opacities from 0 to 255, twelve colours in all.
+rgba_picture runs_with_alpha(std::uint16_t w, std::uint16_t h)
+{
+    const rgb_picture base = runs(w, h);
+    rgba_picture p{w, h, {}};
+    for (std::size_t i = 0; i < base.pixels.size(); ++i) {
+        const rgb c = base.pixels[i / 5 % 12 * 5 % base.pixels.size()];
+        p.pixels.push_back({c.r, c.g, c.b, static_cast<std::uint8_t>(i / 5 % 12 * 23)});
+    }
+    return p;
+}
+
+tga_variant variant(std::uint8_t type, std::uint8_t bpp, bool top_down, std::uint8_t alpha_bits = 0)
+{
+    tga_variant v;
+    v.type = type;
+    v.bpp = bpp;
+    v.top_down = top_down;
+    v.alpha_bits = alpha_bits;
+    return v;
+}
+
+tga_variant mapped(std::uint8_t type, std::uint8_t entry_bits, std::uint16_t first)
+{
+    tga_variant v = variant(type, 8, false);
+    v.map_entry_bits = entry_bits;
+    v.map_first = first;
+    return v;
+}
+
+// Every variant of the quiet decoder, raw and run-length.
+std::vector<seed_file> variant_seeds()
+{
+    const rgba_picture p = runs_with_alpha(7, 6);
+    tga_variant footed = variant(10, 32, true, 8);
+    footed.attributes_type = 3;
+    tga_variant mirrored = variant(2, 16, false, 1);
+    mirrored.right_to_left = true;
+    return {
+        {"mapped_15.tga", tga_encode(p, mapped(1, 15, 0))},
+        {"mapped_16_rle.tga", tga_encode(p, mapped(9, 16, 3))},
+        {"mapped_24_rle.tga", tga_encode(p, mapped(9, 24, 200))},
+        {"mapped_32.tga", tga_encode(p, mapped(1, 32, 1))},
+        {"true_15_rle.tga", tga_encode(p, variant(10, 15, false))},
+        {"true_16_alpha_bit.tga", tga_encode(p, mirrored)},
+        {"true_32.tga", tga_encode(p, variant(2, 32, false, 8))},
+        {"true_32_rle_footer.tga", tga_encode(p, footed)},
+        {"grey_8_rle.tga", tga_encode(p, variant(11, 8, true))},
+        {"grey_16.tga", tga_encode(p, variant(3, 16, false, 8))},
+    };
+}
 
 std::vector<seed_file> tga_seeds()
 {
@@ -79,6 +131,9 @@ std::vector<seed_file> draw_seeds()
         {"overlap", {20, 20, 7, 7, 3, 3, 0, 0, 3, 2, 3, 10, 10, 4, 5, 3, 0, 0, 12, 12, 8, 8}},
         {"blend", {16, 8, 3, 1, 16, 8, 9, 9, 4, 0, 0, 128, 4, 0, 0, 0, 4, 0, 0, 255}},
         {"thin", {40, 1, 2, 2, 1, 40, 3, 3, 1, 0, 0, 2, 0, 0, 1, 30, 5, 0, 0, 0xEF, 0xBE, 0, 0, 40, 1}},
+        {"transparent", {16, 8, 3, 1, 12, 6, 9, 9, 6, 2, 1, 5, 0, 7, 4, 0, 0, 0, 12, 6, 0, 0, 8, 1, 1,
+                         9, 1, 0, 0, 10, 5, 3, 1, 5, 0, 0, 8, 6, 255, 8, 0, 0, 5, 0, 0, 16, 3, 0,
+                         9, 0, 2, 1, 9, 4, 1, 2}},
     };
 }
 
@@ -104,5 +159,8 @@ int main(int argc, char* argv[])
     }
     const std::string folder = argv[1];
     mkdir(folder.c_str(), 0755);
-    return write_all(folder + "/tga", tga_seeds()) && write_all(folder + "/draw", draw_seeds()) ? 0 : 1;
+    std::vector<seed_file> tga = tga_seeds();
+    for (seed_file& s : variant_seeds())
+        tga.push_back(std::move(s));
+    return write_all(folder + "/tga", tga) && write_all(folder + "/draw", draw_seeds()) ? 0 : 1;
 }

@@ -13,24 +13,26 @@ void put_le16(std::vector<std::uint8_t>& out, std::uint16_t v)
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
-bool same_pixel(const std::vector<std::uint8_t>& bgr, std::size_t a, std::size_t b)
+bool same_pixel(const std::vector<std::uint8_t>& stored, std::size_t bytes, std::size_t a,
+                std::size_t b)
 {
-    return bgr[3 * a] == bgr[3 * b] && bgr[3 * a + 1] == bgr[3 * b + 1] &&
-           bgr[3 * a + 2] == bgr[3 * b + 2];
+    return std::equal(stored.begin() + bytes * a, stored.begin() + bytes * (a + 1),
+                      stored.begin() + bytes * b);
 }
 
-std::size_t run_length_at(const std::vector<std::uint8_t>& bgr, std::size_t i, std::size_t count)
+std::size_t run_length_at(const std::vector<std::uint8_t>& stored, std::size_t bytes, std::size_t i,
+                          std::size_t count)
 {
     std::size_t n = 1;
-    while (i + n < count && n < max_packet && same_pixel(bgr, i, i + n))
+    while (i + n < count && n < max_packet && same_pixel(stored, bytes, i, i + n))
         ++n;
     return n;
 }
 
-void append_pixels(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bgr,
-                   std::size_t first, std::size_t n)
+void append_pixels(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& stored,
+                   std::size_t bytes, std::size_t first, std::size_t n)
 {
-    out.insert(out.end(), bgr.begin() + 3 * first, bgr.begin() + 3 * (first + n));
+    out.insert(out.end(), stored.begin() + bytes * first, stored.begin() + bytes * (first + n));
 }
 
 } // namespace
@@ -108,23 +110,28 @@ std::vector<std::uint8_t> stored_pixels(const rgb_picture& picture, const tga_la
 
 std::vector<std::uint8_t> rle_packets(const std::vector<std::uint8_t>& bgr)
 {
-    const std::size_t count = bgr.size() / 3;
+    return rle_packets(bgr, 3);
+}
+
+std::vector<std::uint8_t> rle_packets(const std::vector<std::uint8_t>& stored, std::size_t pixel_bytes)
+{
+    const std::size_t count = stored.size() / pixel_bytes;
     std::vector<std::uint8_t> out;
     std::size_t i = 0;
     while (i < count) {
-        const std::size_t run = run_length_at(bgr, i, count);
+        const std::size_t run = run_length_at(stored, pixel_bytes, i, count);
         if (run >= 2) {
             out.push_back(static_cast<std::uint8_t>(0x80 | (run - 1)));
-            append_pixels(out, bgr, i, 1);
+            append_pixels(out, stored, pixel_bytes, i, 1);
             i += run;
             continue;
         }
         // Raw: gather pixels until a run of two starts or the packet is full.
         std::size_t n = 1;
-        while (i + n < count && n < max_packet && run_length_at(bgr, i + n, count) < 2)
+        while (i + n < count && n < max_packet && run_length_at(stored, pixel_bytes, i + n, count) < 2)
             ++n;
         out.push_back(static_cast<std::uint8_t>(n - 1));
-        append_pixels(out, bgr, i, n);
+        append_pixels(out, stored, pixel_bytes, i, n);
         i += n;
     }
     return out;
@@ -151,6 +158,117 @@ std::vector<std::uint8_t> tga_encode(const rgb_picture& picture, const tga_layou
         out.insert(out.end(), packets.begin(), packets.end());
     } else {
         out.insert(out.end(), bgr.begin(), bgr.end());
+    }
+    return out;
+}
+
+// ---- Every variant
+
+namespace {
+
+// One pixel as `bits` bits of stored bytes.
+void append_stored(std::vector<std::uint8_t>& out, const rgba& c, unsigned bits, bool grey)
+{
+    if (grey) {
+        out.push_back(c.r);
+        if (bits == 16)
+            out.push_back(c.a);
+        return;
+    }
+    if (bits == 15 || bits == 16) {
+        const unsigned v = (c.a >= 128 ? 0x8000u : 0u) | (c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3;
+        put_le16(out, static_cast<std::uint16_t>(v));
+        return;
+    }
+    out.insert(out.end(), {c.b, c.g, c.r});
+    if (bits == 32)
+        out.push_back(c.a);
+}
+
+bool is_mapped(const tga_variant& v)
+{
+    return v.type == 1 || v.type == 9;
+}
+
+// The picture's pixels in stored order.
+std::vector<rgba> in_stored_order(const rgba_picture& picture, const tga_variant& variant)
+{
+    std::vector<rgba> out;
+    out.reserve(picture.pixels.size());
+    for (int row = 0; row < picture.h; ++row) {
+        const int y = variant.top_down ? row : picture.h - 1 - row;
+        for (int col = 0; col < picture.w; ++col)
+            out.push_back(picture.at(variant.right_to_left ? picture.w - 1 - col : col, y));
+    }
+    return out;
+}
+
+std::vector<rgba> palette_of(const rgba_picture& picture)
+{
+    std::vector<rgba> palette;
+    for (const rgba& c : picture.pixels) {
+        if (std::find(palette.begin(), palette.end(), c) == palette.end())
+            palette.push_back(c);
+    }
+    return palette;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> stored_pixels(const rgba_picture& picture, const tga_variant& variant)
+{
+    const bool grey = variant.type == 3 || variant.type == 11;
+    std::vector<std::uint8_t> out;
+    for (const rgba& c : in_stored_order(picture, variant))
+        append_stored(out, c, variant.bpp, grey);
+    return out;
+}
+
+std::vector<std::uint8_t> tga2_extension_and_footer(std::uint32_t offset, std::uint8_t attributes_type)
+{
+    std::vector<std::uint8_t> out(495, 0);
+    out[0] = 495 & 0xFF; // the area's own size, as its first field
+    out[1] = 495 >> 8;
+    out[494] = attributes_type;
+    std::vector<std::uint8_t> footer = tga2_footer();
+    for (int i = 0; i < 4; ++i)
+        footer[i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    out.insert(out.end(), footer.begin(), footer.end());
+    return out;
+}
+
+std::vector<std::uint8_t> tga_encode(const rgba_picture& picture, const tga_variant& variant)
+{
+    const bool mapped = is_mapped(variant);
+    const std::vector<rgba> palette = mapped ? palette_of(picture) : std::vector<rgba>{};
+    const auto descriptor = static_cast<std::uint8_t>((variant.top_down ? 0x20 : 0) |
+                                                      (variant.right_to_left ? 0x10 : 0) |
+                                                      (variant.alpha_bits & 0x0F));
+    std::vector<std::uint8_t> out =
+        tga_header(variant.type, picture.w, picture.h, mapped ? 8 : variant.bpp, descriptor, 0,
+                   mapped ? 1 : 0, static_cast<std::uint16_t>(palette.size()),
+                   mapped ? variant.map_entry_bits : 0);
+    out[3] = static_cast<std::uint8_t>(variant.map_first & 0xFF);
+    out[4] = static_cast<std::uint8_t>(variant.map_first >> 8);
+    for (const rgba& c : palette)
+        append_stored(out, c, variant.map_entry_bits, false);
+    std::vector<std::uint8_t> stored;
+    if (mapped) {
+        for (const rgba& c : in_stored_order(picture, variant)) {
+            const auto k = std::find(palette.begin(), palette.end(), c) - palette.begin();
+            stored.push_back(static_cast<std::uint8_t>(variant.map_first + k));
+        }
+    } else {
+        stored = stored_pixels(picture, variant);
+    }
+    const std::size_t pixel_bytes = mapped ? 1 : (variant.bpp + 7u) / 8;
+    if (variant.type >= 9)
+        stored = rle_packets(stored, pixel_bytes);
+    out.insert(out.end(), stored.begin(), stored.end());
+    if (variant.attributes_type >= 0) {
+        const std::vector<std::uint8_t> tail = tga2_extension_and_footer(
+            static_cast<std::uint32_t>(out.size()), static_cast<std::uint8_t>(variant.attributes_type));
+        out.insert(out.end(), tail.begin(), tail.end());
     }
     return out;
 }
