@@ -33,3 +33,5 @@ pixels random_pixels(std::size_t n, unsigned seed);
 // Each theme registers its benchmarks, named operation/case.../contender.
 void register_drawing();
 void register_decoding();
+void register_transparent_blits();
+void register_variant_decoding();

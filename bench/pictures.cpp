@@ -69,8 +69,6 @@ rgb_picture make_content(content kind, std::uint16_t w, std::uint16_t h, unsigne
 
 namespace {
 
-constexpr std::size_t rgba_bytes = 4;
-
 double distance(double x, double y, double cx, double cy)
 {
     return std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy));
@@ -86,53 +84,45 @@ std::uint8_t disc_opacity(double inside_by, double edge)
     return static_cast<std::uint8_t>(std::lround(255 * inside_by / edge));
 }
 
-void put_rgba(rgba_sprite& s, int x, int y, const rgb& c, std::uint8_t a)
+rgba with_opacity(const rgb& c, std::uint8_t a)
 {
-    std::uint8_t* p = s.rgba.data() + (static_cast<std::size_t>(y) * s.w + x) * rgba_bytes;
-    if (a == 0) {
-        p[0] = p[1] = p[2] = p[3] = 0;
-        return;
-    }
-    p[0] = c.r;
-    p[1] = c.g;
-    p[2] = c.b;
-    p[3] = a;
+    return a == 0 ? rgba{0, 0, 0, 0} : rgba{c.r, c.g, c.b, a};
 }
 
-rgba_sprite empty_sprite(std::uint16_t w, std::uint16_t h)
+rgba_picture empty_sprite(std::uint16_t w, std::uint16_t h)
 {
-    rgba_sprite s;
+    rgba_picture s;
     s.w = w;
     s.h = h;
-    s.rgba.assign(std::size_t{w} * h * rgba_bytes, 0);
+    s.pixels.assign(std::size_t{w} * h, rgba{0, 0, 0, 0});
     return s;
 }
 
-// A disc of `colours` at (cx, cy) drawn into the rectangle [x0, x0 + size)^2 of `s`.
-void draw_disc(rgba_sprite& s, const rgb_picture& colours, int x0, int y0, int size, double cx,
+// A disc of `colours` at (cx, cy) drawn into the square [x0, x0 + size) x [y0, y0 + size) of `s`.
+void draw_disc(rgba_picture& s, const rgb_picture& colours, int x0, int y0, int size, double cx,
                double cy, double radius, double edge)
 {
     for (int y = y0; y < y0 + size; ++y)
         for (int x = x0; x < x0 + size; ++x)
-            put_rgba(s, x, y, colours.at(x, y),
-                     disc_opacity(radius - distance(x + 0.5, y + 0.5, cx, cy), edge));
+            s.at(x, y) = with_opacity(colours.at(x, y),
+                                      disc_opacity(radius - distance(x + 0.5, y + 0.5, cx, cy), edge));
 }
 
 } // namespace
 
-rgba_sprite soft_disc(std::uint16_t size, unsigned seed)
+rgba_picture soft_disc(std::uint16_t size, unsigned seed)
 {
-    rgba_sprite s = empty_sprite(size, size);
+    rgba_picture s = empty_sprite(size, size);
     const double scale = size / 256.0;
     draw_disc(s, photo_like(size, size, seed), 0, 0, size, size / 2.0, size / 2.0, 120 * scale,
               4 * scale);
     return s;
 }
 
-rgba_sprite glow(std::uint16_t size, unsigned seed)
+rgba_picture glow(std::uint16_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
-    rgba_sprite s = empty_sprite(size, size);
+    rgba_picture s = empty_sprite(size, size);
     const double c = size / 2.0, corner = distance(0, 0, c, c);
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
@@ -140,16 +130,16 @@ rgba_sprite glow(std::uint16_t size, unsigned seed)
             const int noise = random_in(rng, -4, 4);
             const rgb colour{clamp_byte(200 + 55 * t + noise), clamp_byte(90 + 150 * t + noise),
                              clamp_byte(30 + 120 * t * t + noise)};
-            put_rgba(s, x, y, colour, static_cast<std::uint8_t>(1 + std::lround(253 * t * t)));
+            s.at(x, y) = with_opacity(colour, static_cast<std::uint8_t>(1 + std::lround(253 * t * t)));
         }
     }
     return s;
 }
 
-rgba_sprite sprite_sheet(unsigned seed)
+rgba_picture sprite_sheet(unsigned seed)
 {
     std::mt19937 rng(seed);
-    rgba_sprite s = empty_sprite(sheet_size, sheet_size);
+    rgba_picture s = empty_sprite(sheet_size, sheet_size);
     const rgb_picture colours = photo_like(sheet_size, sheet_size, seed);
     for (int ty = 0; ty < sheet_size; ty += tile_size) {
         for (int tx = 0; tx < sheet_size; tx += tile_size) {
@@ -162,30 +152,27 @@ rgba_sprite sprite_sheet(unsigned seed)
     return s;
 }
 
-std::vector<pixel16> pixels_565(const rgba_sprite& sprite)
+std::vector<pixel16> pixels_565(const rgba_picture& sprite)
 {
-    std::vector<pixel16> out(std::size_t{sprite.w} * sprite.h);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const std::uint8_t* p = sprite.rgba.data() + i * rgba_bytes;
-        out[i] = rgb24_to_16(p[0], p[1], p[2]);
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> opacity(const rgba_sprite& sprite)
-{
-    std::vector<std::uint8_t> out(std::size_t{sprite.w} * sprite.h);
+    std::vector<pixel16> out(sprite.pixels.size());
     for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = sprite.rgba[i * rgba_bytes + 3];
+        out[i] = rgb24_to_16(sprite.pixels[i].r, sprite.pixels[i].g, sprite.pixels[i].b);
     return out;
 }
 
-std::vector<pixel16> keyed_565(const rgba_sprite& sprite, pixel16 key)
+std::vector<std::uint8_t> opacity(const rgba_picture& sprite)
+{
+    std::vector<std::uint8_t> out(sprite.pixels.size());
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = sprite.pixels[i].a;
+    return out;
+}
+
+std::vector<pixel16> keyed_565(const rgba_picture& sprite, pixel16 key)
 {
     std::vector<pixel16> out = pixels_565(sprite);
-    const std::vector<std::uint8_t> a = opacity(sprite);
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if (a[i] == 0)
+        if (sprite.pixels[i].a == 0)
             out[i] = key;
         else if (out[i] == key)
             out[i] ^= 1;
@@ -205,40 +192,44 @@ constexpr int sky_bands = 6, palette_size = 32;
 constexpr std::uint8_t sky0 = 0, hill_light = 6, hill_dark = 7, mortar = 8, brick_a = 9,
                        brick_b = 10, outline = 11, first_free = 12;
 
-void fill_sky(indexed_picture& p)
+// The scene as palette indices, top row first.
+using art_indices = std::vector<std::uint8_t>;
+
+void fill_sky(art_indices& p)
 {
     // Bands of 14 rows, each joined to the next by two rows of checkerboard dither.
     for (int y = 0; y < 96; ++y) {
         const int band = y / 16, within = y % 16;
         for (int x = 0; x < art_size; ++x) {
             const bool dither = within >= 14 && band + 1 < sky_bands && (x + y) % 2 == 0;
-            p.index[static_cast<std::size_t>(y) * art_size + x] =
+            p[static_cast<std::size_t>(y) * art_size + x] =
                 static_cast<std::uint8_t>(sky0 + band + (dither ? 1 : 0));
         }
     }
 }
 
-void fill_hills_and_ground(indexed_picture& p)
+void fill_hills_and_ground(art_indices& p)
 {
     for (int x = 0; x < art_size; ++x) {
         const int top = 112 + static_cast<int>(14 * std::sin(x * 0.05) + 6 * std::sin(x * 0.13));
         for (int y = 96; y < art_size; ++y) {
+            const int course = (y - 176) / 8, shifted = x + (course % 2) * 8; // bricks offset by half
             std::uint8_t c;
             if (y < top)
                 c = static_cast<std::uint8_t>(sky0 + sky_bands - 1);
             else if (y < 176)
                 c = (y - top) % 6 < 3 || (x + y) % 2 ? hill_light : hill_dark; // dithered stripes
-            else if ((y - 176) % 8 == 0 || (x + ((y - 176) / 8 % 2) * 8) % 16 == 0)
+            else if ((y - 176) % 8 == 0 || shifted % 16 == 0)
                 c = mortar;
             else
-                c = ((x + ((y - 176) / 8 % 2) * 8) / 16 + (y - 176) / 8) % 2 ? brick_a : brick_b;
-            p.index[static_cast<std::size_t>(y) * art_size + x] = c;
+                c = (shifted / 16 + course) % 2 ? brick_a : brick_b;
+            p[static_cast<std::size_t>(y) * art_size + x] = c;
         }
     }
 }
 
 // A dozen outlined blobs, their lower half shaded by a checkerboard of a darker colour.
-void draw_sprites(indexed_picture& p, std::mt19937& rng)
+void draw_sprites(art_indices& p, std::mt19937& rng)
 {
     for (int i = 0; i < 12; ++i) {
         const int rx = random_in(rng, 6, 14), ry = random_in(rng, 6, 14);
@@ -253,149 +244,29 @@ void draw_sprites(indexed_picture& p, std::mt19937& rng)
                 std::uint8_t c = e > 1.0 ? outline : body;
                 if (e <= 1.0 && y > cy && (x + y) % 2 == 0)
                     c = static_cast<std::uint8_t>(body + 1);
-                p.index[static_cast<std::size_t>(y) * art_size + x] = c;
+                p[static_cast<std::size_t>(y) * art_size + x] = c;
             }
         }
     }
 }
 
-indexed_picture art_scene(unsigned seed)
+} // namespace
+
+rgba_picture pixel_art(std::uint16_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
-    indexed_picture p;
-    p.w = p.h = art_size;
-    p.index.assign(std::size_t{art_size} * art_size, 0);
+    std::vector<rgba> palette;
     for (int i = 0; i < palette_size; ++i)
-        p.palette.push_back({static_cast<std::uint8_t>(random_in(rng, 0, 255)),
-                             static_cast<std::uint8_t>(random_in(rng, 0, 255)),
-                             static_cast<std::uint8_t>(random_in(rng, 0, 255))});
-    fill_sky(p);
-    fill_hills_and_ground(p);
-    draw_sprites(p, rng);
+        palette.push_back({static_cast<std::uint8_t>(random_in(rng, 0, 255)),
+                           static_cast<std::uint8_t>(random_in(rng, 0, 255)),
+                           static_cast<std::uint8_t>(random_in(rng, 0, 255)), 255});
+    art_indices scene(std::size_t{art_size} * art_size, 0);
+    fill_sky(scene);
+    fill_hills_and_ground(scene);
+    draw_sprites(scene, rng);
+    rgba_picture p = empty_sprite(size, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            p.at(x, y) = palette[scene[static_cast<std::size_t>(y % art_size) * art_size + x % art_size]];
     return p;
-}
-
-} // namespace
-
-indexed_picture pixel_art(std::uint16_t size, unsigned seed)
-{
-    const indexed_picture scene = art_scene(seed);
-    indexed_picture p;
-    p.w = p.h = size;
-    p.palette = scene.palette;
-    p.index.resize(std::size_t{size} * size);
-    for (std::size_t y = 0; y < size; ++y)
-        for (std::size_t x = 0; x < size; ++x)
-            p.index[y * size + x] = scene.index[(y % art_size) * art_size + x % art_size];
-    return p;
-}
-
-// ---------------------------------------------------------------- TGA variants
-
-namespace {
-
-// Pixels of `pixel_bytes` each, top row first, put into the layout's stored order.
-std::vector<std::uint8_t> in_stored_order(const std::vector<std::uint8_t>& top_down, std::size_t w,
-                                          std::size_t h, std::size_t pixel_bytes,
-                                          const tga_layout& layout)
-{
-    std::vector<std::uint8_t> out;
-    out.reserve(top_down.size());
-    for (std::size_t row = 0; row < h; ++row) {
-        const std::size_t y = layout.top_down ? row : h - 1 - row;
-        for (std::size_t col = 0; col < w; ++col) {
-            const std::size_t x = layout.right_to_left ? w - 1 - col : col;
-            const auto first = top_down.begin() + static_cast<std::ptrdiff_t>((y * w + x) * pixel_bytes);
-            out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(pixel_bytes));
-        }
-    }
-    return out;
-}
-
-bool same_stored(const std::vector<std::uint8_t>& px, std::size_t a, std::size_t b, std::size_t n)
-{
-    return std::equal(px.begin() + a * n, px.begin() + (a + 1) * n, px.begin() + b * n);
-}
-
-std::size_t run_at(const std::vector<std::uint8_t>& px, std::size_t i, std::size_t count, std::size_t n)
-{
-    std::size_t run = 1;
-    while (i + run < count && run < 128 && same_stored(px, i, i + run, n))
-        ++run;
-    return run;
-}
-
-// As tools/tga_writer packs 3-byte pixels: runs of two or more become run
-// packets, the rest raw packets, across row ends.
-std::vector<std::uint8_t> packets(const std::vector<std::uint8_t>& px, std::size_t n)
-{
-    const std::size_t count = px.size() / n;
-    std::vector<std::uint8_t> out;
-    std::size_t i = 0;
-    while (i < count) {
-        std::size_t run = run_at(px, i, count, n);
-        const bool repeat = run >= 2;
-        if (!repeat)
-            while (i + run < count && run < 128 && run_at(px, i + run, count, n) < 2)
-                ++run;
-        out.push_back(static_cast<std::uint8_t>((repeat ? 0x80 : 0) | (run - 1)));
-        const auto first = px.begin() + static_cast<std::ptrdiff_t>(i * n);
-        out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>((repeat ? 1 : run) * n));
-        i += run;
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> tga_file(std::uint8_t raw_type, std::uint16_t w, std::uint16_t h,
-                                   std::uint8_t bpp, std::uint8_t alpha_bits,
-                                   const std::vector<std::uint8_t>& map,
-                                   const std::vector<std::uint8_t>& top_down_pixels,
-                                   const tga_layout& layout)
-{
-    const std::size_t pixel_bytes = bpp / 8u;
-    const auto descriptor = static_cast<std::uint8_t>((layout.top_down ? 0x20 : 0) |
-                                                      (layout.right_to_left ? 0x10 : 0) | alpha_bits);
-    const auto type = static_cast<std::uint8_t>(raw_type + (layout.run_length ? 8 : 0));
-    const auto map_entries = static_cast<std::uint16_t>(map.size() / 3);
-    std::vector<std::uint8_t> out = tga_header(type, w, h, bpp, descriptor, 0, map.empty() ? 0 : 1,
-                                               map_entries, map.empty() ? 0 : 24);
-    out.insert(out.end(), map.begin(), map.end());
-    const std::vector<std::uint8_t> stored = in_stored_order(top_down_pixels, w, h, pixel_bytes, layout);
-    const std::vector<std::uint8_t> data = layout.run_length ? packets(stored, pixel_bytes) : stored;
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-} // namespace
-
-std::vector<std::uint8_t> tga32_encode(const rgba_sprite& sprite, const tga_layout& layout)
-{
-    std::vector<std::uint8_t> bgra(sprite.rgba.size());
-    for (std::size_t i = 0; i < bgra.size(); i += rgba_bytes) {
-        bgra[i] = sprite.rgba[i + 2];
-        bgra[i + 1] = sprite.rgba[i + 1];
-        bgra[i + 2] = sprite.rgba[i];
-        bgra[i + 3] = sprite.rgba[i + 3];
-    }
-    return tga_file(2, sprite.w, sprite.h, 32, 8, {}, bgra, layout);
-}
-
-std::vector<std::uint8_t> tga16_encode(const rgba_sprite& sprite, const tga_layout& layout)
-{
-    std::vector<std::uint8_t> words(sprite.rgba.size() / 2);
-    for (std::size_t i = 0; i < words.size() / 2; ++i) {
-        const std::uint8_t* p = sprite.rgba.data() + i * rgba_bytes;
-        const unsigned v = (p[3] >= 128 ? 0x8000u : 0) | (p[0] >> 3u) << 10 | (p[1] >> 3u) << 5 | p[2] >> 3u;
-        words[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
-        words[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    return tga_file(2, sprite.w, sprite.h, 16, 1, {}, words, layout);
-}
-
-std::vector<std::uint8_t> tga_mapped_encode(const indexed_picture& picture, const tga_layout& layout)
-{
-    std::vector<std::uint8_t> map;
-    for (const rgb& c : picture.palette)
-        map.insert(map.end(), {c.b, c.g, c.r});
-    return tga_file(1, picture.w, picture.h, 8, 0, map, picture.index, layout);
 }

@@ -9,7 +9,9 @@
 //
 // Names are operation/case.../contender; rates are pixels per second
 // (items_per_second). bench/report.py turns the JSON into ratios and a chart.
-// The themes live beside this file: bench_draw.cpp, bench_decode.cpp.
+// The themes live beside this file: bench_draw.cpp, bench_decode.cpp (24-bit),
+// bench_transparent.cpp (colour key and alpha plane), bench_variants.cpp
+// (every other TGA variant, with its opacity).
 #include <cstdio>
 #include <random>
 
@@ -50,7 +52,9 @@ pixels random_pixels(std::size_t n, unsigned seed)
 int main(int argc, char** argv)
 {
     register_drawing();
+    register_transparent_blits();
     register_decoding();
+    register_variant_decoding();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
