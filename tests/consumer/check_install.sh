@@ -42,3 +42,14 @@ echo "flags: $flags"
 # shellcheck disable=SC2086 # the flags are meant to split
 "$cxx" -std=c++17 -Wall -Wextra $sanitize -o "$scratch/consumer-pc" "$here/consumer.cpp" $flags
 "$scratch/consumer-pc"
+
+echo "== examples/compose against the installed package"
+cmake -S "$here/../../examples" -B "$scratch/examples" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_COMPILER="$cxx" \
+      -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
+cmake --build "$scratch/examples" >/dev/null
+"$build/make_example_sprites" "$scratch"
+(cd "$scratch" && "$scratch/examples/compose" background.tga ball.tga gem.tga coins.tga compose.png)
+# The picture in the README is what the example makes.
+cmp "$scratch/compose.png" "$here/../../examples/compose.png"
+echo "compose.png matches examples/compose.png"
