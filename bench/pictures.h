@@ -43,7 +43,7 @@ std::vector<std::uint8_t> opacity(const rgba_picture& sprite);
 // opaque pixel that packs to the key is nudged off it by one step of blue.
 std::vector<pixel16> keyed_565(const rgba_picture& sprite, pixel16 key);
 
-// Opaque pixel art of at most 32 colours: a 256 x 256 scene (sky bands, dithered hills,
-// brick ground, outlined sprites), tiled to fill larger sizes as a game map
-// repeats its tiles.
+// Opaque pixel art of at most 32 colours: a 256 x 256 scene (sky bands,
+// dithered hills, brick ground, outlined sprites), tiled to fill larger sizes
+// as a game map repeats its tiles.
 rgba_picture pixel_art(std::uint16_t size, unsigned seed);
