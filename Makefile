@@ -26,6 +26,11 @@ TEST_STEPS += test-install
 DEBS += libbenchmark-dev libstb-dev libsdl-image1.2-dev libpixman-1-dev
 TEST_STEPS += bench-smoke
 
+# -- Other architectures: the library and its library-level tests cross-built for
+# aarch64 and big-endian s390x, run under qemu-user: see the block at the end.
+DEBS += g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest
+TEST_STEPS += test-cross
+
 .PHONY: deps configure build run test $(TEST_STEPS) samples clean
 
 # Installs only what is missing, so a ready machine never calls apt-get.
@@ -81,7 +86,7 @@ test-sanitize: deps
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD) -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target tga_fuzz draw_fuzz make_fuzz_corpus
-	$(FUZZ_BUILD)/fuzz/make_fuzz_corpus $(FUZZ_BUILD)/seeds
+	$(FUZZ_BUILD)/make_fuzz_corpus $(FUZZ_BUILD)/seeds
 
 # A bounded run of each target, for `make test`.
 fuzz-smoke: fuzz-build
@@ -125,12 +130,14 @@ test-install: build
 #   make bench-smoke      every benchmark once, briefly: its same-bytes check
 #   make bench-callgrind  instruction counts of decoding, exact and repeatable
 #   make viewer-costs     start-up time, peak memory and idle CPU of the viewer
+#   make bench-aarch64    instructions per pixel on aarch64 (NEON, portable, plain,
+#                         stb_image), cross-built and counted under qemu-user
 BENCH_BUILD ?= build-bench
 BENCH_JSON ?= $(BENCH_BUILD)/bench.json
 BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
-.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs
+.PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs bench-aarch64
 
 bench-build: deps
 	cmake -S . -B $(BENCH_BUILD) -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
@@ -144,6 +151,7 @@ bench-smoke: bench-build
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
 viewer-costs: DEBS += xvfb
+bench-aarch64: DEBS += g++-aarch64-linux-gnu qemu-user libstb-dev
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
@@ -156,3 +164,32 @@ bench-callgrind: bench-build
 
 viewer-costs: bench-build
 	bench/viewer_costs.sh $(BENCH_BUILD)
+
+# -- Other architectures: build-aarch64/ and build-s390x/ hold the library, the
+# kernel, decoder and malformed-file tests and the sample generator, built with
+# Debian's cross compilers (-O2 as by default, without debug information, which
+# only slows the build) and GoogleTest from Debian's source; CTest runs them
+# under qemu-user. Both decode every malformed file and fuzz seed to the same
+# digests as the native build, whose digests are made first.
+CROSS_ARCHS := aarch64 s390x
+CROSS_DIGESTS := $(abspath $(BUILD))/tests/decode_digests.txt
+
+.PHONY: cross-digests $(addprefix test-cross-,$(CROSS_ARCHS))
+
+test-cross: $(addprefix test-cross-,$(CROSS_ARCHS))
+
+cross-digests: configure
+	cmake --build $(BUILD) -j $(JOBS) --target malformed_tests make_fuzz_corpus
+	ctest --test-dir $(BUILD) --output-on-failure -R '^decode_digests[.]are_written'
+
+$(addprefix test-cross-,$(CROSS_ARCHS)): test-cross-%: cross-digests
+	cmake -S . -B build-$* --toolchain cmake/toolchains/$*-linux-gnu.cmake -DVELMORA_VIEWER=OFF \
+	  -DVELMORA_GTEST_SOURCE=/usr/src/googletest -DVELMORA_DIGEST_REFERENCE=$(CROSS_DIGESTS) \
+	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
+	cmake --build build-$* -j $(JOBS)
+	ctest --test-dir build-$* --output-on-failure -j $(JOBS)
+
+AARCH64_BENCH_BUILD ?= build-aarch64-bench
+
+bench-aarch64: deps
+	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)

@@ -242,7 +242,7 @@ void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite)
 
 namespace {
 
-unsigned le16(const std::uint8_t* p)
+inline unsigned le16(const std::uint8_t* p)
 {
     return p[0] + 256u * p[1];
 }
@@ -304,19 +304,19 @@ struct colour {
     std::uint8_t alpha;
 };
 
-std::uint8_t widen5(unsigned v)
+inline std::uint8_t widen5(unsigned v)
 {
     return static_cast<std::uint8_t>(v << 3 | v >> 2);
 }
 
-colour from_16_bits(const std::uint8_t* p, bool alpha_bit)
+inline colour from_16_bits(const std::uint8_t* p, bool alpha_bit)
 {
     const unsigned v = le16(p);
     const pixel16 px = rgb24_to_16(widen5(v >> 10 & 31), widen5(v >> 5 & 31), widen5(v & 31));
     return {px, static_cast<std::uint8_t>(alpha_bit && !(v & 0x8000) ? 0 : 255)};
 }
 
-colour from_bytes(const std::uint8_t* p, std::size_t bytes, bool fourth_counts)
+inline colour from_bytes(const std::uint8_t* p, std::size_t bytes, bool fourth_counts)
 {
     if (bytes == 2)
         return from_16_bits(p, false);
@@ -349,7 +349,7 @@ reader make_reader(const tga_info_t* info)
 }
 
 // False for an index outside the colour map.
-bool read_pixel(const reader& r, const std::uint8_t* p, colour& c)
+inline bool read_pixel(const reader& r, const std::uint8_t* p, colour& c)
 {
     const tga_info_t* info = r.info;
     if (is_mapped(info)) {
@@ -375,14 +375,18 @@ struct planes {
     std::uint8_t* alpha;
 };
 
-void put(planes& out, colour c)
+inline void put(planes& out, colour c)
 {
     pixel_sink& s = out.sink;
     const std::size_t y = s.top_down ? s.row : s.h - 1 - s.row;
     const std::size_t x = s.right_to_left ? s.w - 1 - s.col : s.col;
+    s.pixels[y * s.w + x] = c.pixel;
     if (out.alpha != nullptr)
         out.alpha[y * s.w + x] = c.alpha;
-    put_pixel(s, c.pixel);
+    if (++s.col == s.w) {
+        s.col = 0;
+        ++s.row;
+    }
 }
 
 tga_check_t decode_any(const reader& r, std::uint64_t count, planes& out)

@@ -10,9 +10,11 @@
 // portable versions alone.
 //
 // Where the code lives: kernels_loops.h holds what every level shares (the row
-// walks, the packet decoder, the pixel-at-a-time spans); kernels_portable.cpp,
-// kernels_x86.cpp and kernels_neon.cpp each build them for their own levels
-// around their own spans; kernels.cpp picks the level.
+// walks, the 24-bit packet decoder, the pixel-at-a-time spans) and
+// kernels_format_loops.h the decoder of every other stored format; each
+// instruction set builds them for its own levels around its own spans, in
+// kernels_portable.cpp, kernels_x86.cpp with kernels_x86_formats.cpp, and
+// kernels_neon.cpp; kernels.cpp picks the level.
 //
 // None of them allocates; each reads its source once.
 #pragma once
@@ -35,6 +37,14 @@ bool level_runs_here(simd_level level);
 constexpr unsigned div255_by_multiply(unsigned y)
 {
     return (y * 0x8081u) >> 23;
+}
+
+// floor(y / 255) for every y < 65535, the way the NEON blend computes it, in
+// 16-bit lanes without a widening multiply: (y + (y >> 8) + 1) >> 8. Also
+// proven exhaustively in the tests.
+constexpr unsigned div255_by_add_shift(unsigned y)
+{
+    return (y + (y >> 8) + 1) >> 8;
 }
 
 // row j, pixel i < w:  first[j * stride + i] = value

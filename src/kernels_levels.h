@@ -15,8 +15,10 @@
 #define VELMORA_X86_SIMD 0
 #endif
 
-// NEON (Advanced SIMD) is part of every aarch64 processor.
-#if defined(__aarch64__) && defined(__ARM_NEON) && !defined(VELMORA_PORTABLE)
+// NEON (Advanced SIMD) is part of every aarch64 processor. Its spans take
+// pixels apart as byte pairs, low byte first: little-endian only.
+#if defined(__aarch64__) && defined(__ARM_NEON) && !defined(VELMORA_PORTABLE) && \
+    defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define VELMORA_NEON 1
 #else
 #define VELMORA_NEON 0

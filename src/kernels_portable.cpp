@@ -1,7 +1,7 @@
 // The portable level: plain C++ spans around the shared loops. Built on every
 // architecture, and the only level when VELMORA_PORTABLE is defined.
 #include "kernels_levels.h"
-#include "kernels_loops.h"
+#include "kernels_format_loops.h"
 
 namespace {
 
@@ -130,8 +130,9 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
 
 // ---- decoding every stored format
 
+// Flattened, so the spans and the common packets inline into one loop per kind.
 template <>
-stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::portable>(const stored_format& format,
                                                      const std::uint8_t* data, std::size_t size,
                                                      bool run_length, const picture_planes& planes)
 {

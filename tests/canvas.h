@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "draw.h"
+#include "tga_writer.h"
 
 struct canvas {
     static constexpr std::size_t fence = 64;
@@ -45,4 +46,10 @@ inline void fill_pattern(canvas& c, unsigned seed)
 {
     for (std::size_t i = 0; i < std::size_t{c.sprite.w} * c.sprite.h; ++i)
         c.sprite.pixels[i] = static_cast<pixel16>(i * 2654435761u + seed * 40503u);
+}
+
+// The packing written out independently of the library, for expected pixels.
+constexpr pixel16 expected_565(rgb c)
+{
+    return static_cast<pixel16>((c.r & 0xF8) << 8 | (c.g & 0xFC) << 3 | c.b >> 3);
 }

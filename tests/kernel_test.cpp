@@ -85,10 +85,14 @@ area_t random_area(std::mt19937& rng, int w, int h)
 
 // ---------------------------------------------------------------- division
 
-TEST(divide_by_255, multiply_and_shift_is_exact_for_every_16_bit_value)
+TEST(divide_by_255, each_form_equals_integer_division_over_its_range)
 {
-    for (unsigned y = 0; y <= 0xFFFF; ++y)
+    for (unsigned y = 0; y <= 0xFFFF; ++y) {
         ASSERT_EQ(div255_by_multiply(y), y / 255) << y;
+        if (y < 0xFFFF) {
+            ASSERT_EQ(div255_by_add_shift(y), y / 255) << y;
+        }
+    }
 }
 
 // ---------------------------------------------------------------- fill

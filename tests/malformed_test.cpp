@@ -23,31 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "sample_folder.h"
+#include "canvas.h"
+#include "malformed_files.h"
 #include "sprite.h"
 #include "tga.h"
-
-// The loading phase's allocations pass through here: the test executable is
-// linked with --wrap=malloc, which reaches only code linked into it statically.
-namespace malloc_watch {
-bool watching = false;
-std::size_t largest = 0;
-constexpr std::uint8_t canary_bytes[2] = {0xAD, 0xDE}; // 0xDEAD as a native word
-} // namespace malloc_watch
-
-extern "C" void* __real_malloc(std::size_t size);
-
-extern "C" void* __wrap_malloc(std::size_t size)
-{
-    void* memory = __real_malloc(size);
-    if (malloc_watch::watching && memory != nullptr) {
-        malloc_watch::largest = std::max(malloc_watch::largest, size);
-        auto* bytes = static_cast<std::uint8_t*>(memory);
-        for (std::size_t i = 0; i < size; ++i)
-            bytes[i] = malloc_watch::canary_bytes[i % 2];
-    }
-    return memory;
-}
 
 namespace {
 
@@ -55,31 +34,6 @@ using bytes = std::vector<std::uint8_t>;
 
 constexpr pixel16 canary = 0xDEAD;
 static_assert(canvas::canary == canary, "one canary word for buffers and fences");
-
-// Nothing a file this small may describe needs more than this.
-constexpr std::size_t allocation_limit = 1 << 20;
-
-enum class outcome {
-    too_short, // fewer bytes than a header: tga_info refuses
-    refused,   // the decoder prints its line and leaves the empty sprite
-    shown,     // the picture decodes, with no line printed
-};
-
-struct malformed_case {
-    std::string name;
-    bytes file;
-    outcome expected;
-    std::string message; // the line the decoder prints, for refused files
-    rgb_picture picture; // what must appear, for shown files (or shown by the quiet decoder)
-    // What tga_to_sprite16 answers; unset for files of other depths than 24,
-    // which it reads without an answer to hold it to.
-    std::optional<tga_check_t> quiet = std::nullopt;
-};
-
-void PrintTo(const malformed_case& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 // ---- Building the files ----
 
@@ -444,8 +398,6 @@ bool holds_canary(const rgb_picture& p)
     return std::find(px.begin(), px.end(), canary) != px.end();
 }
 
-struct malformed : testing::TestWithParam<malformed_case> {};
-
 TEST_P(malformed, library_gives_the_expected_outcome)
 {
     const malformed_case& c = GetParam();
@@ -538,80 +490,6 @@ TEST_P(malformed, quiet_decoder_gives_the_expected_status)
     }
 }
 
-// Three good samples around the file under test, which is sample 1 (top right).
-struct good_samples {
-    rgb_picture pictures[4] = {noise_picture(64, 64, 11), {}, noise_picture(64, 40, 13), noise_picture(50, 64, 14)};
-
-    void put(const sample_folder& folder) const
-    {
-        folder.put(0, raw_file(pictures[0]));
-        folder.put(2, rle_file(pictures[2]));
-        folder.put(3, rle_file(pictures[3], true));
-    }
-};
-
-std::string printed_lines(const malformed_case& c)
-{
-    const std::string path = sample_folder::path(1);
-    if (c.expected == outcome::too_short)
-        return path + "\ntga_info: file too short for a TGA header [" + std::to_string(c.file.size()) +
-               " bytes]\n";
-    const bytes& f = c.file;
-    return header_lines(path, f[12] | f[13] << 8, f[14] | f[15] << 8, (f[17] & 0x20) != 0, f[16], f[2]) +
-           c.message;
-}
-
-void draw_expected(std::vector<pixel16>& screen, const rgb_picture& p, int x0, int y0)
-{
-    for (int y = 0; y < p.h && y0 + y < 512; ++y)
-        for (int x = 0; x < p.w && x0 + x < 512; ++x)
-            screen[static_cast<std::size_t>(y0 + y) * 512 + x0 + x] = expected_565(p.at(x, y));
-}
-
-// The first pixel where the screen differs from what it should show, if any.
-std::string first_difference(const std::vector<pixel16>& actual, const std::vector<pixel16>& expected)
-{
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (actual[i] != expected[i])
-            return "at " + std::to_string(i % 512) + "," + std::to_string(i / 512) + ": " +
-                   std::to_string(actual[i]) + " instead of " + std::to_string(expected[i]);
-    }
-    return "";
-}
-
-TEST_P(malformed, viewer_loading_reports_it_and_shows_the_other_samples)
-{
-    const malformed_case& c = GetParam();
-    const sample_folder folder;
-    const good_samples good;
-    good.put(folder);
-    folder.put(1, c.file);
-    canvas screen(512, 512);
-
-    malloc_watch::largest = 0;
-    malloc_watch::watching = true;
-    const loading_result r = run_loading(screen);
-    malloc_watch::watching = false;
-
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, header_lines("tga/sample_0.tga", 64, 64, 0, 24, 2) + printed_lines(c) +
-                         header_lines("tga/sample_2.tga", 64, 40, 0, 24, 10) +
-                         header_lines("tga/sample_3.tga", 50, 64, 1, 24, 10));
-    EXPECT_LE(malloc_watch::largest, allocation_limit);
-
-    std::vector<pixel16> expected(512 * 512, background_blue);
-    draw_expected(expected, good.pictures[0], 0, 0);
-    if (c.expected == outcome::shown)
-        draw_expected(expected, c.picture, 256, 0);
-    draw_expected(expected, good.pictures[2], 0, 256);
-    draw_expected(expected, good.pictures[3], 256, 256);
-    ASSERT_EQ(std::count(expected.begin(), expected.end(), canary), 0)
-        << "the test pictures must not hold the canary word";
-    EXPECT_EQ(first_difference(screen.pixels(), expected), "");
-    EXPECT_TRUE(screen.fences_intact());
-}
-
 INSTANTIATE_TEST_SUITE_P(files, malformed, testing::ValuesIn(all_cases()),
                          [](const testing::TestParamInfo<malformed_case>& info) { return info.param.name; });
 
@@ -625,3 +503,8 @@ TEST(malformed_suite, covers_at_least_forty_files_with_distinct_contents)
 }
 
 } // namespace
+
+std::vector<malformed_case> malformed_files()
+{
+    return all_cases();
+}

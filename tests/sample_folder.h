@@ -16,12 +16,6 @@
 
 constexpr pixel16 background_blue = 0x001F;
 
-// The packing written out independently of the library, for expected pixels.
-constexpr pixel16 expected_565(rgb c)
-{
-    return static_cast<pixel16>((c.r & 0xF8) << 8 | (c.g & 0xFC) << 3 | c.b >> 3);
-}
-
 struct sample_folder {
     std::string root;
     std::string previous;

@@ -19,9 +19,15 @@ sanitize=
 [ "$(cache_value VELMORA_SANITIZE)" = ON ] && sanitize=-fsanitize=address,undefined
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/velmora include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h; do
+# A build of just the library (VELMORA_VIEWER=OFF) installs no viewer.
+viewer=bin/velmora
+[ "$(cache_value VELMORA_VIEWER)" = OFF ] && viewer=
+for f in $viewer include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h; do
   [ -e "$prefix/$f" ] || { echo "check_install: $f was not installed" >&2; exit 1; }
 done
+if [ -z "$viewer" ] && [ -e "$prefix/bin/velmora" ]; then
+  echo "check_install: a build without the viewer installed bin/velmora" >&2; exit 1
+fi
 
 echo "== find_package(velmora)"
 cmake -S "$here" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" \

@@ -1,0 +1,427 @@
+// The decoder of every stored format (kernels.h's decode_stored): the walk of
+// kernels_loops.h with an opacity plane beside the pixels. Besides fill_span,
+// each level supplies spans that turn n stored pixels of one kind into 565
+// pixels `to` and opacities `alpha` (both always there):
+//
+//   bgra_span(tag, to, alpha, src, n, alpha_counts)
+//   argb16_span(tag, to, alpha, src, n, alpha_bit)
+//   grey_span(tag, to, alpha, src, n)
+//   grey_alpha_span(tag, to, alpha, src, n)
+//   index_span(tag, to, alpha, src, n, format) -> pixels done: n, or the
+//                                                 position of the first bad index
+//   run_span(tag, to, alpha, n, pixel, a)      to[i] = pixel, alpha[i] = a
+//
+// found, like the others, by argument-dependent lookup on the tag.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels_loops.h"
+
+namespace kernel_loops {
+
+// 5-bit channels widened by repeating their top bits, packed: bits 14-10 red,
+// 9-5 green, 4-0 blue. In 565 terms the red and blue fields keep their 5 bits
+// and green's 6th bit is its top bit again.
+inline pixel16 argb16_to_16(unsigned v)
+{
+    return static_cast<pixel16>((v << 1 & 0xFFC0u) | (v >> 4 & 0x0020u) | (v & 0x001Fu));
+}
+
+inline pixel16 grey_to_16(unsigned g)
+{
+    return rgb24_to_16(static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(g),
+                       static_cast<std::uint8_t>(g));
+}
+
+inline unsigned read_le16(const std::uint8_t* p)
+{
+    return p[0] | static_cast<unsigned>(p[1]) << 8;
+}
+
+inline void bgra_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                               std::size_t n, bool alpha_counts)
+{
+    for (std::size_t i = 0; i < n; ++i, src += 4) {
+        to[i] = bgr_to_16(src);
+        alpha[i] = alpha_counts ? src[3] : 255;
+    }
+}
+
+inline void argb16_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                 std::size_t n, bool alpha_bit)
+{
+    for (std::size_t i = 0; i < n; ++i, src += 2) {
+        const unsigned v = read_le16(src);
+        to[i] = argb16_to_16(v);
+        alpha[i] = !alpha_bit || (v & 0x8000u) ? 255 : 0;
+    }
+}
+
+inline void grey_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                               std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        to[i] = grey_to_16(src[i]);
+        alpha[i] = 255;
+    }
+}
+
+inline void grey_alpha_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                     std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i, src += 2) {
+        to[i] = grey_to_16(src[0]);
+        alpha[i] = src[1];
+    }
+}
+
+// A plain loop rather than memset: compilers expand a memset of unknown length
+// inline as `rep stos`, which costs dozens of cycles on the short runs of
+// run-length data.
+inline void run_span_portable(pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
+                              std::uint8_t a)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        to[i] = pixel;
+        alpha[i] = a;
+    }
+}
+
+inline bool index_valid(const stored_format& f, unsigned index)
+{
+    return index - f.first < f.end - f.first; // unsigned: below first wraps high
+}
+
+inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                       std::size_t n, const stored_format& f)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned index = src[i];
+        if (!index_valid(f, index))
+            return i;
+        const std::uint32_t entry = f.map[index];
+        to[i] = static_cast<pixel16>(entry);
+        alpha[i] = static_cast<std::uint8_t>(entry >> 16);
+    }
+    return n;
+}
+
+// Stored pixels of kind K, known when compiled: the common packets' loop is
+// built once per kind, with no choice to make per packet.
+template <stored_kind K, typename Level>
+std::size_t convert_as(Level level, const stored_format& f, pixel16* to, std::uint8_t* alpha,
+                       const std::uint8_t* src, std::size_t n)
+{
+    if constexpr (K == stored_kind::bgra32)
+        bgra_span(level, to, alpha, src, n, f.alpha_counts);
+    else if constexpr (K == stored_kind::argb16)
+        argb16_span(level, to, alpha, src, n, f.alpha_counts);
+    else if constexpr (K == stored_kind::grey8)
+        grey_span(level, to, alpha, src, n);
+    else if constexpr (K == stored_kind::grey_alpha16)
+        grey_alpha_span(level, to, alpha, src, n);
+    else
+        return index_span(level, to, alpha, src, n, f);
+    return n;
+}
+
+// One stored pixel, for run packets: false for an index outside the map.
+template <stored_kind K>
+bool stored_pixel_as(const stored_format& f, const std::uint8_t* src, pixel16& p, std::uint8_t& a)
+{
+    if constexpr (K == stored_kind::bgra32)
+        bgra_span_portable(&p, &a, src, 1, f.alpha_counts);
+    else if constexpr (K == stored_kind::argb16)
+        argb16_span_portable(&p, &a, src, 1, f.alpha_counts);
+    else if constexpr (K == stored_kind::grey8)
+        grey_span_portable(&p, &a, src, 1);
+    else if constexpr (K == stored_kind::grey_alpha16)
+        grey_alpha_span_portable(&p, &a, src, 1);
+    else
+        return index_span_portable(&p, &a, src, 1, f) == 1;
+    return true;
+}
+
+inline bool stored_pixel(const stored_format& f, const std::uint8_t* src, pixel16& p,
+                         std::uint8_t& a)
+{
+    switch (f.kind) {
+    case stored_kind::bgra32: return stored_pixel_as<stored_kind::bgra32>(f, src, p, a);
+    case stored_kind::argb16: return stored_pixel_as<stored_kind::argb16>(f, src, p, a);
+    case stored_kind::grey8: return stored_pixel_as<stored_kind::grey8>(f, src, p, a);
+    case stored_kind::grey_alpha16: return stored_pixel_as<stored_kind::grey_alpha16>(f, src, p, a);
+    case stored_kind::index8: return stored_pixel_as<stored_kind::index8>(f, src, p, a);
+    }
+    return false;
+}
+
+template <typename Level>
+std::size_t convert_stored(Level level, const stored_format& f, pixel16* to, std::uint8_t* alpha,
+                           const std::uint8_t* src, std::size_t n)
+{
+    switch (f.kind) {
+    case stored_kind::bgra32: return convert_as<stored_kind::bgra32>(level, f, to, alpha, src, n);
+    case stored_kind::argb16: return convert_as<stored_kind::argb16>(level, f, to, alpha, src, n);
+    case stored_kind::grey8: return convert_as<stored_kind::grey8>(level, f, to, alpha, src, n);
+    case stored_kind::grey_alpha16:
+        return convert_as<stored_kind::grey_alpha16>(level, f, to, alpha, src, n);
+    case stored_kind::index8: return convert_as<stored_kind::index8>(level, f, to, alpha, src, n);
+    }
+    return 0;
+}
+
+// Without an opacity plane the spans write their opacities here and are cut to
+// its size; mirrored rows are converted here first and then put in place
+// backwards, so a span stopped at a bad index leaves the rest of its row alone.
+constexpr std::size_t scratch_pixels = 256;
+
+struct plane_sink {
+    picture_planes planes;
+    std::size_t row; // stored rows finished
+    std::size_t col; // pixels put into the current stored row
+    pixel16 scratch[scratch_pixels];
+    std::uint8_t scratch_alpha[scratch_pixels];
+};
+
+inline void start_sink(plane_sink& sink, const picture_planes& planes)
+{
+    sink.planes = planes;
+    if (planes.top_down && !planes.right_to_left) {
+        sink.planes.w = planes.w * planes.h;
+        sink.planes.h = 1;
+    }
+    sink.row = 0;
+    sink.col = 0;
+}
+
+inline std::size_t sink_done(const plane_sink& sink)
+{
+    return sink.row * sink.planes.w + sink.col;
+}
+
+// The next span of the current stored row for up to n pixels: its length, and
+// where its first pixel goes (the leftmost of the span in the sprite).
+inline std::size_t span_length(const plane_sink& sink, std::size_t n)
+{
+    std::size_t k = std::min(n, sink.planes.w - sink.col);
+    if (sink.planes.alpha == nullptr || sink.planes.right_to_left)
+        k = std::min(k, scratch_pixels);
+    return k;
+}
+
+inline std::size_t span_offset(const plane_sink& sink, std::size_t k)
+{
+    const picture_planes& p = sink.planes;
+    const std::size_t y = p.top_down ? sink.row : p.h - 1 - sink.row;
+    const std::size_t x = p.right_to_left ? p.w - sink.col - k : sink.col;
+    return y * p.w + x;
+}
+
+inline void advance_sink(plane_sink& sink, std::size_t n)
+{
+    sink.col += n;
+    if (sink.col == sink.planes.w) {
+        sink.col = 0;
+        ++sink.row;
+    }
+}
+
+template <typename Level>
+void put_stored_run(Level level, plane_sink& sink, pixel16 p, std::uint8_t a, std::size_t n)
+{
+    while (n > 0) {
+        const std::size_t k = std::min(n, sink.planes.w - sink.col);
+        const std::size_t at = span_offset(sink, k);
+        if (sink.planes.alpha != nullptr)
+            run_span(level, sink.planes.pixels + at, sink.planes.alpha + at, k, p, a);
+        else
+            fill_span(level, sink.planes.pixels + at, k, p);
+        advance_sink(sink, k);
+        n -= k;
+    }
+}
+
+// Converts n stored pixels into place; returns how many were good (n, or the
+// position of the first bad index, with every pixel before it put).
+template <typename Level>
+std::size_t put_stored(Level level, plane_sink& sink, const stored_format& f,
+                       const std::uint8_t* src, std::size_t n)
+{
+    const std::size_t bytes = stored_bytes(f.kind);
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t k = span_length(sink, n - done);
+        const std::uint8_t* from = src + bytes * done;
+        std::size_t good = 0;
+        if (sink.planes.right_to_left) {
+            good = convert_stored(level, f, sink.scratch, sink.scratch_alpha, from, k);
+            const std::size_t at = span_offset(sink, good);
+            std::reverse_copy(sink.scratch, sink.scratch + good, sink.planes.pixels + at);
+            if (sink.planes.alpha != nullptr)
+                std::reverse_copy(sink.scratch_alpha, sink.scratch_alpha + good, sink.planes.alpha + at);
+        } else {
+            const std::size_t at = span_offset(sink, k);
+            std::uint8_t* alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : sink.scratch_alpha;
+            good = convert_stored(level, f, sink.planes.pixels + at, alpha, from, k);
+        }
+        advance_sink(sink, good);
+        done += good;
+        if (good < k)
+            break;
+    }
+    return done;
+}
+
+template <typename Level>
+stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_format& f,
+                                const std::uint8_t* data, std::size_t size, std::size_t count)
+{
+    const std::size_t whole = std::min(count, size / stored_bytes(f.kind));
+    if (put_stored(level, sink, f, data, whole) < whole)
+        return stored_status::corrupt;
+    return whole < count ? stored_status::truncated : stored_status::ok;
+}
+
+// The common packets, as many as follow each other: whole in the data (at least
+// one largest packet of bytes left, so none needs checking) and ending within
+// the current row, rows left to right. Stops at the first packet that needs more
+// care (it crosses a row end, or holds a bad index: then the careful path does
+// that packet again, alike) or at the picture's end; returns the bytes used.
+// One packet known to be whole in the data and to end within the row, at `out`
+// and `alpha` (null: no opacity plane). Returns the bytes it took, or 0 for a
+// bad index.
+template <stored_kind K, typename Level>
+std::size_t put_common_packet(Level level, const stored_format& f, const std::uint8_t* packet,
+                              std::size_t length, pixel16* out, std::uint8_t* alpha,
+                              std::uint8_t* scratch_alpha)
+{
+    constexpr std::size_t bytes = stored_bytes(K);
+    if (packet[0] & 0x80) {
+        pixel16 pixel = 0;
+        std::uint8_t a = 0;
+        if (!stored_pixel_as<K>(f, packet + 1, pixel, a))
+            return 0;
+        if (alpha != nullptr)
+            run_span(level, out, alpha, length, pixel, a);
+        else
+            fill_span(level, out, length, pixel);
+        return 1 + bytes;
+    }
+    // Packets hold at most 128 pixels: the scratch opacities take any.
+    if (convert_as<K>(level, f, out, alpha != nullptr ? alpha : scratch_alpha, packet + 1, length) < length)
+        return 0;
+    return 1 + bytes * length;
+}
+
+// The common packets, as many as follow each other: whole in the data (at least
+// one largest packet of bytes left, so none needs checking) and ending within
+// the current row, rows left to right. Stops at the first packet that needs more
+// care (it crosses a row end, or holds a bad index: then the careful path does
+// that packet again, alike) or at the picture's end; returns the bytes used.
+template <stored_kind K, typename Level>
+std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
+                                  const std::uint8_t* data, std::size_t size)
+{
+    constexpr std::size_t largest = 1 + 128 * stored_bytes(K);
+    const std::size_t w = sink.planes.w;
+    if (size < largest || sink.planes.right_to_left || sink.row == sink.planes.h)
+        return 0;
+    const std::uint8_t* p = data;
+    const std::uint8_t* const last_safe = data + (size - largest);
+    std::size_t room = w - sink.col;
+    std::size_t at = span_offset(sink, room);
+    while (p <= last_safe) {
+        const std::size_t length = (*p & 0x7Fu) + 1;
+        if (length > room)
+            break;
+        std::uint8_t* const alpha = sink.planes.alpha != nullptr ? sink.planes.alpha + at : nullptr;
+        const std::size_t used =
+            put_common_packet<K>(level, f, p, length, sink.planes.pixels + at, alpha, sink.scratch_alpha);
+        if (used == 0)
+            break;
+        p += used;
+        at += length;
+        room -= length;
+        if (room == 0) {
+            sink.col = 0;
+            room = w;
+            if (++sink.row == sink.planes.h)
+                break;
+            at = span_offset(sink, w);
+        }
+    }
+    sink.col = w - room;
+    return static_cast<std::size_t>(p - data);
+}
+
+template <typename Level>
+std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
+                                  const std::uint8_t* data, std::size_t size)
+{
+    switch (f.kind) {
+    case stored_kind::bgra32: return expand_common_packets<stored_kind::bgra32>(level, sink, f, data, size);
+    case stored_kind::argb16: return expand_common_packets<stored_kind::argb16>(level, sink, f, data, size);
+    case stored_kind::grey8: return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
+    case stored_kind::grey_alpha16:
+        return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
+    case stored_kind::index8: return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
+    }
+    return 0;
+}
+
+template <typename Level>
+stored_status decode_stored_rle(Level level, plane_sink& sink, const stored_format& f,
+                                const std::uint8_t* data, std::size_t size, std::size_t count)
+{
+    const std::size_t bytes = stored_bytes(f.kind);
+    std::size_t pos = 0;
+    for (std::size_t n = sink_done(sink); n < count; n = sink_done(sink)) {
+        const std::size_t used = expand_common_packets(level, sink, f, data + pos, size - pos);
+        if (used > 0) {
+            pos += used;
+            continue;
+        }
+        // Any packet: checked against the data's end, cut at the picture's end,
+        // split at row ends, mirrored.
+        if (pos == size)
+            return stored_status::truncated;
+        const std::uint8_t header = data[pos++];
+        const std::size_t length = std::min<std::size_t>((header & 0x7Fu) + 1, count - n);
+        if (header & 0x80) {
+            if (size - pos < bytes)
+                return stored_status::truncated;
+            pixel16 p = 0;
+            std::uint8_t a = 0;
+            if (!stored_pixel(f, data + pos, p, a))
+                return stored_status::corrupt;
+            put_stored_run(level, sink, p, a, length);
+            pos += bytes;
+        } else {
+            const std::size_t whole = std::min(length, (size - pos) / bytes);
+            if (put_stored(level, sink, f, data + pos, whole) < whole)
+                return stored_status::corrupt;
+            if (whole < length)
+                return stored_status::truncated;
+            pos += bytes * whole;
+        }
+    }
+    return stored_status::ok;
+}
+
+template <typename Level>
+stored_status decode_stored_with(Level level, const stored_format& f, const std::uint8_t* data,
+                                 std::size_t size, bool run_length, const picture_planes& planes)
+{
+    plane_sink sink;
+    start_sink(sink, planes);
+    const std::size_t count = planes.w * planes.h;
+    if (run_length)
+        return decode_stored_rle(level, sink, f, data, size, count);
+    return decode_stored_raw(level, sink, f, data, size, count);
+}
+
+} // namespace kernel_loops

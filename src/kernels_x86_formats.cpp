@@ -1,0 +1,548 @@
+// The x86-64 spans of the decoder of every stored format (32-bit, 16-bit,
+// grey and colour-mapped pixels, and runs with their opacity), and its kernels
+// at each level, built as kernels_x86.cpp builds the others.
+//
+// Each span converts whole blocks of pixels and then one last block that ends
+// at the span's end, overlapping pixels already done (the same bytes again);
+// spans shorter than a block go pixel by pixel.
+#include "kernels_levels.h"
+
+#if VELMORA_X86_SIMD
+
+#include <cstring>
+
+#include "kernels_format_loops.h"
+#include "kernels_x86.h"
+
+namespace {
+
+using namespace kernel_loops;
+using namespace x86;
+
+struct sse2_t {};
+struct ssse3_t {};
+struct avx2_t {};
+
+void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
+void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
+__attribute__((target("avx2"))) void fill_span(avx2_t, pixel16* to, std::size_t n, pixel16 value)
+{
+    fill_span_avx2(to, n, value);
+}
+//
+// Each span converts whole blocks of pixels and then one last block that ends
+// at the span's end, overlapping pixels already done (the same bytes again);
+// spans shorter than a block go pixel by pixel.
+
+// 565 in the low half of each 32-bit lane of blue, green, red, alpha bytes.
+__m128i bgra4_to_565_sse2(__m128i v)
+{
+    const __m128i red = _mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xF800));
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(v, 5), _mm_set1_epi32(0x07E0));
+    const __m128i blue = _mm_and_si128(_mm_srli_epi32(v, 3), _mm_set1_epi32(0x001F));
+    // Sign-extended from 16 bits, so the signed pack keeps every value as it is.
+    return _mm_srai_epi32(_mm_slli_epi32(_mm_or_si128(_mm_or_si128(red, green), blue), 16), 16);
+}
+
+// Sixteen pixels, 64 bytes: pixels and, when they count, the fourth bytes.
+void bgra16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_counts)
+{
+    const auto* in = reinterpret_cast<const __m128i*>(src);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                     _mm_packs_epi32(bgra4_to_565_sse2(v0), bgra4_to_565_sse2(v1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8),
+                     _mm_packs_epi32(bgra4_to_565_sse2(v2), bgra4_to_565_sse2(v3)));
+    __m128i a = _mm_set1_epi8(-1);
+    if (alpha_counts) {
+        const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(v0, 24), _mm_srli_epi32(v1, 24));
+        const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(v2, 24), _mm_srli_epi32(v3, 24));
+        a = _mm_packus_epi16(a01, a23);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), a);
+}
+
+// Sixteen pixels by byte shuffles, as convert8_ssse3: per 16-bit lane R:G and
+// 0:B gathered from two loads of four pixels each.
+__attribute__((target("ssse3"))) __m128i bgra8_to_565_ssse3(__m128i v0, __m128i v1)
+{
+    const __m128i rg0 = _mm_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z);
+    const __m128i rg1 = _mm_setr_epi8(z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14);
+    const __m128i b0 = _mm_setr_epi8(0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z);
+    const __m128i b1 = _mm_setr_epi8(z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z);
+    const __m128i rg = _mm_or_si128(_mm_shuffle_epi8(v0, rg0), _mm_shuffle_epi8(v1, rg1));
+    const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1));
+    const __m128i red = _mm_and_si128(rg, _mm_set1_epi16(static_cast<short>(0xF800)));
+    const __m128i green = _mm_and_si128(_mm_slli_epi16(rg, 3), _mm_set1_epi16(0x07E0));
+    return _mm_or_si128(_mm_or_si128(red, green), _mm_srli_epi16(blue, 3));
+}
+
+__attribute__((target("ssse3"))) void bgra16_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                   const std::uint8_t* src, bool alpha_counts)
+{
+    const auto* in = reinterpret_cast<const __m128i*>(src);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bgra8_to_565_ssse3(v0, v1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), bgra8_to_565_ssse3(v2, v3));
+    __m128i a = _mm_set1_epi8(-1);
+    if (alpha_counts) {
+        const __m128i fourth = _mm_setr_epi8(3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z);
+        const __m128i a0 = _mm_shuffle_epi8(v0, fourth);
+        const __m128i a1 = _mm_slli_si128(_mm_shuffle_epi8(v1, fourth), 4);
+        const __m128i a2 = _mm_slli_si128(_mm_shuffle_epi8(v2, fourth), 8);
+        const __m128i a3 = _mm_slli_si128(_mm_shuffle_epi8(v3, fourth), 12);
+        a = _mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), a);
+}
+
+__attribute__((target("ssse3"))) void bgra_span_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                      const std::uint8_t* src, std::size_t n,
+                                                      bool alpha_counts)
+{
+    if (n < 16) {
+        bgra_span_portable(to, alpha, src, n, alpha_counts);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        bgra16_ssse3(to + i, alpha + i, src + 4 * i, alpha_counts);
+    if (i < n)
+        bgra16_ssse3(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
+}
+
+void bgra_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                    bool alpha_counts)
+{
+    if (n < 16) {
+        bgra_span_portable(to, alpha, src, n, alpha_counts);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        bgra16_sse2(to + i, alpha + i, src + 4 * i, alpha_counts);
+    if (i < n)
+        bgra16_sse2(to + n - 16, alpha + n - 16, src + 4 * (n - 16), alpha_counts);
+}
+
+// The packs work within 128-bit halves: this puts the four quarters back in order.
+constexpr int quarters_in_order = 0xD8; // 0, 2, 1, 3
+
+// Thirty-two pixels, 128 bytes. Byte shuffles gather, per 16-bit lane, R:G (red
+// in the high byte) and 0:B, as convert8_ssse3 does; each 128-bit half holds
+// pixels of two loads, put back in order by one permutation at the end.
+__attribute__((target("avx2"))) __m256i bgra16_to_565_avx2(__m256i v0, __m256i v1)
+{
+    const __m256i rg0 = _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z,
+                                         1, 2, 5, 6, 9, 10, 13, 14, z, z, z, z, z, z, z, z);
+    const __m256i rg1 = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14,
+                                         z, z, z, z, z, z, z, z, 1, 2, 5, 6, 9, 10, 13, 14);
+    const __m256i b0 = _mm256_setr_epi8(0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z,
+                                        0, z, 4, z, 8, z, 12, z, z, z, z, z, z, z, z, z);
+    const __m256i b1 = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z,
+                                        z, z, z, z, z, z, z, z, 0, z, 4, z, 8, z, 12, z);
+    const __m256i rg = _mm256_or_si256(_mm256_shuffle_epi8(v0, rg0), _mm256_shuffle_epi8(v1, rg1));
+    const __m256i blue = _mm256_or_si256(_mm256_shuffle_epi8(v0, b0), _mm256_shuffle_epi8(v1, b1));
+    const __m256i red = _mm256_and_si256(rg, _mm256_set1_epi16(static_cast<short>(0xF800)));
+    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(rg, 3), _mm256_set1_epi16(0x07E0));
+    const __m256i p = _mm256_or_si256(_mm256_or_si256(red, green), _mm256_srli_epi16(blue, 3));
+    return _mm256_permute4x64_epi64(p, quarters_in_order);
+}
+
+// The fourth bytes of v into 32-bit lane k of each half.
+__attribute__((target("avx2"))) __m256i alpha_to_lane_avx2(__m256i v, int k)
+{
+    const __m256i at0 = _mm256_setr_epi8(3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z,
+                                         3, 7, 11, 15, z, z, z, z, z, z, z, z, z, z, z, z);
+    const __m256i lanes = _mm256_shuffle_epi8(v, at0);
+    switch (k) {
+    case 1: return _mm256_slli_si256(lanes, 4);
+    case 2: return _mm256_slli_si256(lanes, 8);
+    case 3: return _mm256_slli_si256(lanes, 12);
+    default: return lanes;
+    }
+}
+
+__attribute__((target("avx2"))) void bgra32_avx2(pixel16* to, std::uint8_t* alpha,
+                                                 const std::uint8_t* src, bool alpha_counts)
+{
+    const auto* in = reinterpret_cast<const __m256i*>(src);
+    const __m256i v0 = _mm256_loadu_si256(in);
+    const __m256i v1 = _mm256_loadu_si256(in + 1);
+    const __m256i v2 = _mm256_loadu_si256(in + 2);
+    const __m256i v3 = _mm256_loadu_si256(in + 3);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bgra16_to_565_avx2(v0, v1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), bgra16_to_565_avx2(v2, v3));
+    __m256i a = _mm256_set1_epi8(-1);
+    if (alpha_counts) {
+        // Within each half: pixels 0-3 of v0, v1, v2, v3, then 4-7 of each.
+        const __m256i bytes = _mm256_or_si256(_mm256_or_si256(alpha_to_lane_avx2(v0, 0), alpha_to_lane_avx2(v1, 1)),
+                                              _mm256_or_si256(alpha_to_lane_avx2(v2, 2), alpha_to_lane_avx2(v3, 3)));
+        a = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
+}
+
+__attribute__((target("avx2"))) void bgra_span_avx2(pixel16* to, std::uint8_t* alpha,
+                                                    const std::uint8_t* src, std::size_t n,
+                                                    bool alpha_counts)
+{
+    if (n < 32) {
+        bgra_span_ssse3(to, alpha, src, n, alpha_counts);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        bgra32_avx2(to + i, alpha + i, src + 4 * i, alpha_counts);
+    if (i < n)
+        bgra32_avx2(to + n - 32, alpha + n - 32, src + 4 * (n - 32), alpha_counts);
+}
+
+// 16-bit words: p = (v << 1 & 0xFFC0) | (v >> 4 & 0x0020) | (v & 0x001F), as argb16_to_16.
+__m128i argb8_to_565_sse2(__m128i v)
+{
+    const __m128i red_green = _mm_and_si128(_mm_slli_epi16(v, 1), _mm_set1_epi16(static_cast<short>(0xFFC0)));
+    const __m128i green_low = _mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi16(0x0020));
+    return _mm_or_si128(_mm_or_si128(red_green, green_low), _mm_and_si128(v, _mm_set1_epi16(0x001F)));
+}
+
+// Sixteen pixels, 32 bytes.
+void argb16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, bool alpha_bit)
+{
+    const auto* in = reinterpret_cast<const __m128i*>(src);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), argb8_to_565_sse2(v0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), argb8_to_565_sse2(v1));
+    // Bit 15 spread over its word: 0 or -1, packed to 0 or 255.
+    const __m128i a = alpha_bit ? _mm_packs_epi16(_mm_srai_epi16(v0, 15), _mm_srai_epi16(v1, 15))
+                                : _mm_set1_epi8(-1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), a);
+}
+
+void argb16_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                      bool alpha_bit)
+{
+    if (n < 16) {
+        argb16_span_portable(to, alpha, src, n, alpha_bit);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        argb16_sse2(to + i, alpha + i, src + 2 * i, alpha_bit);
+    if (i < n)
+        argb16_sse2(to + n - 16, alpha + n - 16, src + 2 * (n - 16), alpha_bit);
+}
+
+__attribute__((target("avx2"))) __m256i argb16_to_565_avx2(__m256i v)
+{
+    const __m256i red_green =
+        _mm256_and_si256(_mm256_slli_epi16(v, 1), _mm256_set1_epi16(static_cast<short>(0xFFC0)));
+    const __m256i green_low = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi16(0x0020));
+    return _mm256_or_si256(_mm256_or_si256(red_green, green_low),
+                           _mm256_and_si256(v, _mm256_set1_epi16(0x001F)));
+}
+
+// Thirty-two pixels, 64 bytes.
+__attribute__((target("avx2"))) void argb32_avx2(pixel16* to, std::uint8_t* alpha,
+                                                 const std::uint8_t* src, bool alpha_bit)
+{
+    const auto* in = reinterpret_cast<const __m256i*>(src);
+    const __m256i v0 = _mm256_loadu_si256(in);
+    const __m256i v1 = _mm256_loadu_si256(in + 1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), argb16_to_565_avx2(v0));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), argb16_to_565_avx2(v1));
+    __m256i a = _mm256_set1_epi8(-1);
+    if (alpha_bit) {
+        const __m256i packed = _mm256_packs_epi16(_mm256_srai_epi16(v0, 15), _mm256_srai_epi16(v1, 15));
+        a = _mm256_permute4x64_epi64(packed, quarters_in_order);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
+}
+
+__attribute__((target("avx2"))) void argb16_span_avx2(pixel16* to, std::uint8_t* alpha,
+                                                      const std::uint8_t* src, std::size_t n,
+                                                      bool alpha_bit)
+{
+    if (n < 32) {
+        argb16_span_sse2(to, alpha, src, n, alpha_bit);
+        return;
+    }
+    // One block, then blocks whose pixel stores start on a cache line.
+    argb32_avx2(to, alpha, src, alpha_bit);
+    std::size_t i = pixels_to_alignment(to, 64);
+    i = i == 0 ? 32 : i;
+    for (; i + 32 <= n; i += 32)
+        argb32_avx2(to + i, alpha + i, src + 2 * i, alpha_bit);
+    if (i < n)
+        argb32_avx2(to + n - 32, alpha + n - 32, src + 2 * (n - 32), alpha_bit);
+}
+
+// Grey levels in 16-bit lanes: (g & 0xF8) << 8 | (g & 0xFC) << 3 | g >> 3.
+__m128i grey8_to_565_sse2(__m128i g)
+{
+    const __m128i red = _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xF8)), 8);
+    const __m128i green = _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xFC)), 3);
+    return _mm_or_si128(_mm_or_si128(red, green), _mm_srli_epi16(g, 3));
+}
+
+// Sixteen pixels, 16 bytes.
+void grey16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), grey8_to_565_sse2(_mm_unpacklo_epi8(v, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), grey8_to_565_sse2(_mm_unpackhi_epi8(v, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_set1_epi8(-1));
+}
+
+void grey_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    if (n < 16) {
+        grey_span_portable(to, alpha, src, n);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        grey16_sse2(to + i, alpha + i, src + i);
+    if (i < n)
+        grey16_sse2(to + n - 16, alpha + n - 16, src + n - 16);
+}
+
+// Sixteen grey-and-alpha pixels, 32 bytes.
+void grey_alpha16_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src)
+{
+    const auto* in = reinterpret_cast<const __m128i*>(src);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i low = _mm_set1_epi16(0xFF);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), grey8_to_565_sse2(_mm_and_si128(v0, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), grey8_to_565_sse2(_mm_and_si128(v1, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha),
+                     _mm_packus_epi16(_mm_srli_epi16(v0, 8), _mm_srli_epi16(v1, 8)));
+}
+
+void grey_alpha_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    if (n < 16) {
+        grey_alpha_span_portable(to, alpha, src, n);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        grey_alpha16_sse2(to + i, alpha + i, src + 2 * i);
+    if (i < n)
+        grey_alpha16_sse2(to + n - 16, alpha + n - 16, src + 2 * (n - 16));
+}
+
+// Opacities of a run: fewer than 16 in at most two stores that may overlap.
+void fill_bytes_sse2(std::uint8_t* to, std::size_t n, std::uint8_t value)
+{
+    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
+    if (n >= 16) {
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
+        if (i < n)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 16), v);
+    } else if (n >= 8) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n - 8), v);
+    } else if (n >= 4) {
+        const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+        std::memcpy(to, &word, 4);
+        std::memcpy(to + n - 4, &word, 4);
+    } else if (n > 0) {
+        to[0] = value;
+        to[n / 2] = value;
+        to[n - 1] = value;
+    }
+}
+
+__attribute__((target("avx2"))) void fill_bytes_avx2(std::uint8_t* to, std::size_t n, std::uint8_t value)
+{
+    if (n < 32) {
+        fill_bytes_sse2(to, n, value);
+        return;
+    }
+    const __m256i v = _mm256_set1_epi8(static_cast<char>(value));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), v);
+    if (i < n)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + n - 32), v);
+}
+
+void run_span(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+{
+    fill_span_sse2(to, n, pixel);
+    fill_bytes_sse2(alpha, n, a);
+}
+void run_span(ssse3_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel, std::uint8_t a)
+{
+    fill_span_sse2(to, n, pixel);
+    fill_bytes_sse2(alpha, n, a);
+}
+__attribute__((target("avx2"))) void run_span(avx2_t, pixel16* to, std::uint8_t* alpha, std::size_t n,
+                                              pixel16 pixel, std::uint8_t a)
+{
+    fill_span_avx2(to, n, pixel);
+    fill_bytes_avx2(alpha, n, a);
+}
+
+// Thirty-two indices, all checked first: a block holding a bad one is left
+// to the pixel-at-a-time loop, which stops exactly there. Eight map entries a
+// gather, each pixel | opacity << 16.
+__attribute__((target("avx2"))) std::size_t index_span_avx2(pixel16* to, std::uint8_t* alpha,
+                                                            const std::uint8_t* src, std::size_t n,
+                                                            const stored_format& f)
+{
+    std::size_t i = 0;
+    if (f.end > f.first) {
+        // Valid: (index - first) mod 256 <= end - first - 1.
+        const __m256i first = _mm256_set1_epi8(static_cast<char>(f.first));
+        const __m256i last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
+        const auto* map = reinterpret_cast<const int*>(f.map);
+        const __m256i low = _mm256_set1_epi32(0xFFFF);
+        for (; i + 32 <= n; i += 32) {
+            const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+            const __m256i from_first = _mm256_sub_epi8(index, first);
+            const __m256i valid = _mm256_cmpeq_epi8(_mm256_min_epu8(from_first, last), from_first);
+            if (_mm256_movemask_epi8(valid) != -1)
+                break;
+            const __m128i lo = _mm256_castsi256_si128(index);
+            const __m128i hi = _mm256_extracti128_si256(index, 1);
+            const __m256i w0 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(lo), 4);
+            const __m256i w1 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8)), 4);
+            const __m256i w2 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(hi), 4);
+            const __m256i w3 = _mm256_i32gather_epi32(map, _mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 4);
+            const __m256i p01 = _mm256_packus_epi32(_mm256_and_si256(w0, low), _mm256_and_si256(w1, low));
+            const __m256i p23 = _mm256_packus_epi32(_mm256_and_si256(w2, low), _mm256_and_si256(w3, low));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permute4x64_epi64(p01, quarters_in_order));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
+                                _mm256_permute4x64_epi64(p23, quarters_in_order));
+            const __m256i a01 = _mm256_packus_epi32(_mm256_srli_epi32(w0, 16), _mm256_srli_epi32(w1, 16));
+            const __m256i a23 = _mm256_packus_epi32(_mm256_srli_epi32(w2, 16), _mm256_srli_epi32(w3, 16));
+            const __m256i bytes = _mm256_packus_epi16(a01, a23);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i),
+                                _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+        }
+    }
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
+// Sixteen indices checked at once, then looked up one by one without a test.
+std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                            const stored_format& f)
+{
+    std::size_t i = 0;
+    if (f.end > f.first) {
+        const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
+        for (; i + 16 <= n; i += 16) {
+            const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            const __m128i from_first = _mm_sub_epi8(index, first);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first)) != 0xFFFF)
+                break;
+            for (std::size_t k = i; k < i + 16; ++k) {
+                const std::uint32_t entry = f.map[src[k]];
+                to[k] = static_cast<pixel16>(entry);
+                alpha[k] = static_cast<std::uint8_t>(entry >> 16);
+            }
+        }
+    }
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
+template <typename Tag>
+std::size_t index_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                       std::size_t n, const stored_format& f)
+{
+    return index_span_sse2(to, alpha, src, n, f);
+}
+
+__attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std::uint8_t* alpha,
+                                                       const std::uint8_t* src, std::size_t n,
+                                                       const stored_format& f)
+{
+    return index_span_avx2(to, alpha, src, n, f);
+}
+
+void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+               bool alpha_counts)
+{
+    bgra_span_sse2(to, alpha, src, n, alpha_counts);
+}
+__attribute__((target("ssse3"))) void bgra_span(ssse3_t, pixel16* to, std::uint8_t* alpha,
+                                                const std::uint8_t* src, std::size_t n, bool alpha_counts)
+{
+    bgra_span_ssse3(to, alpha, src, n, alpha_counts);
+}
+__attribute__((target("avx2"))) void bgra_span(avx2_t, pixel16* to, std::uint8_t* alpha,
+                                               const std::uint8_t* src, std::size_t n, bool alpha_counts)
+{
+    bgra_span_avx2(to, alpha, src, n, alpha_counts);
+}
+
+void argb16_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                 bool alpha_bit)
+{
+    argb16_span_sse2(to, alpha, src, n, alpha_bit);
+}
+void argb16_span(ssse3_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                 bool alpha_bit)
+{
+    argb16_span_sse2(to, alpha, src, n, alpha_bit);
+}
+__attribute__((target("avx2"))) void argb16_span(avx2_t, pixel16* to, std::uint8_t* alpha,
+                                                 const std::uint8_t* src, std::size_t n, bool alpha_bit)
+{
+    argb16_span_avx2(to, alpha, src, n, alpha_bit);
+}
+
+// Grey spans: SSE2 at every level, for now.
+template <typename Tag>
+void grey_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_span_sse2(to, alpha, src, n);
+}
+
+template <typename Tag>
+void grey_alpha_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n)
+{
+    grey_alpha_span_sse2(to, alpha, src, n);
+}
+
+} // namespace
+
+template <>
+__attribute__((flatten)) stored_status decode_stored_at<simd_level::sse2>(const stored_format& format,
+                                                 const std::uint8_t* data, std::size_t size,
+                                                 bool run_length, const picture_planes& planes)
+{
+    return decode_stored_with(sse2_t{}, format, data, size, run_length, planes);
+}
+
+template <>
+__attribute__((target("ssse3"), flatten)) stored_status decode_stored_at<simd_level::ssse3>(
+    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
+    const picture_planes& planes)
+{
+    return decode_stored_with(ssse3_t{}, format, data, size, run_length, planes);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) stored_status decode_stored_at<simd_level::avx2>(
+    const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
+    const picture_planes& planes)
+{
+    return decode_stored_with(avx2_t{}, format, data, size, run_length, planes);
+}
+
+#endif
