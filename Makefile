@@ -23,7 +23,7 @@ DEBS += xvfb libx11-dev libxtst-dev libsdl1.2debian libsdl1.2-compat valgrind \
 TEST_STEPS += test-install
 
 # -- Speed (benchmarks, instruction counts, the viewer's costs): see the block at the end.
-DEBS += libbenchmark-dev libstb-dev libsdl-image1.2-dev
+DEBS += libbenchmark-dev libstb-dev libsdl-image1.2-dev libpixman-1-dev
 TEST_STEPS += bench-smoke
 
 # -- Other architectures: the library and its library-level tests cross-built for
@@ -123,8 +123,8 @@ lint: build
 test-install: build
 	tests/consumer/check_install.sh $(BUILD)
 
-# -- Speed: velmora against the plain loops, stb_image, SDL_image, SDL 1.2 and
-# memcpy/memset, built as users build it (-O2, no -march) in its own directory.
+# -- Speed: velmora against the plain loops, stb_image, SDL_image, SDL 1.2, pixman
+# and memcpy/memset, built as users build it (-O2, no -march) in its own directory.
 #   make bench            the full timing (30 repetitions each, some minutes):
 #                         $(BENCH_BUILD)/ratios.md and bench/chart.png
 #   make bench-smoke      every benchmark once, briefly: its same-bytes check

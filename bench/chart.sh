@@ -8,5 +8,6 @@ data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 python3 "$here/report.py" "$1" --chart "$data" >/dev/null
 rows() { echo $(($(wc -l < "$data/$1") - 1)); }
-gnuplot -e "dir='$data'; out='$2'; decode_rows=$(rows decode.dat); draw_rows=$(rows draw.dat)" \
+gnuplot -e "dir='$data'; out='$2'; decode_rows=$(rows decode.dat); variants_rows=$(rows variants.dat); \
+draw_rows=$(rows draw.dat); transparent_rows=$(rows transparent.dat)" \
   "$here/chart.gp"

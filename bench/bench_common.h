@@ -1,0 +1,37 @@
+// What the benchmark's themes share: the check that fails a run, the pixel
+// count behind every rate, and the drawing target all blits draw into.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "draw.h"
+
+using bytes = std::vector<std::uint8_t>;
+using pixels = std::vector<pixel16>;
+
+// Skips the benchmark with an error and makes the program exit with status 1.
+void fail_check(benchmark::State& state, const std::string& why);
+
+// Rates are pixels per second: `per_iteration` pixels each time round.
+void count_pixels(benchmark::State& state, std::size_t per_iteration);
+
+// Reports, as the counter exact_share, the share of the `compared` pixels at
+// which an approximating contender's result equals the expected one.
+void report_exact_share(benchmark::State& state, std::size_t same, std::size_t compared);
+
+// Blits draw into a 512 x 512 sprite at a position that suits no alignment in particular.
+constexpr std::uint16_t target_size = 512, at_x = 100, at_y = 60;
+constexpr std::size_t target_pixels = std::size_t{target_size} * target_size;
+
+pixels random_pixels(std::size_t n, unsigned seed);
+
+// Each theme registers its benchmarks, named operation/case.../contender.
+void register_drawing();
+void register_decoding();
+void register_transparent_blits();
+void register_variant_decoding();

@@ -1,0 +1,258 @@
+// Decoding the TGA variants paint programs write, with the opacity plane:
+// tga_to_sprite16 against the plain decoder, stb_image + split, SDL_image +
+// SDL_ConvertSurface (which keeps no opacity), and memcpy/memset of the same
+// bytes. Stored bottom row first, as GIMP writes them:
+//
+//   32bit   the soft-edged disc as 32-bit BGRA, 256 and 2048 wide, raw and run-length
+//   mapped  pixel art, 8-bit indices into a 24-bit map, 256 and 2048, raw and run-length
+//   16bit   the disc as A1R5G5B5 with its one alpha bit, 256, raw
+//
+// stb_image and SDL_image widen 5-bit channels their own way (v * 255 / 31 and
+// v << 3), so on 16-bit data their share of exact pixels is reported instead of
+// a check; stb_image also drops the alpha bit (its share of exact opacities).
+#include <SDL.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "bench_common.h"
+#include "peers.h"
+#include "pictures.h"
+#include "plain.h"
+#include "tga.h"
+
+namespace {
+
+enum class variant { bgra32, mapped, argb16 };
+
+struct variant_case {
+    variant kind;
+    bool run_length;
+    std::uint16_t size; // width and height
+};
+
+std::string name_of(const variant_case& c)
+{
+    return std::string("tga_to_sprite16/") +
+           (c.kind == variant::bgra32 ? "32bit" : c.kind == variant::mapped ? "mapped" : "16bit") +
+           "/" + (c.run_length ? "rle" : "raw") + "/" + std::to_string(c.size);
+}
+
+struct variant_input {
+    bytes file;
+    std::size_t data_offset; // where the pixel data begins, after the colour map
+    std::size_t count;       // pixels
+    tga_check_t plain_verdict;
+    pixels expected;         // what the plain decoder makes of it
+    bytes expected_alpha;
+};
+
+// Written by tools/tga_writer as GIMP writes them: bottom row first, 8 alpha
+// bits in a 32-bit descriptor, 1 in a 16-bit one, a map of 24-bit entries.
+tga_variant layout_of(const variant_case& c)
+{
+    tga_variant v;
+    v.type = static_cast<std::uint8_t>((c.kind == variant::mapped ? 1 : 2) + (c.run_length ? 8 : 0));
+    v.bpp = c.kind == variant::bgra32 ? 32 : c.kind == variant::argb16 ? 16 : 8;
+    v.alpha_bits = c.kind == variant::bgra32 ? 8 : c.kind == variant::argb16 ? 1 : 0;
+    v.map_entry_bits = 24;
+    return v;
+}
+
+rgba_picture picture_of(const variant_case& c)
+{
+    switch (c.kind) {
+    case variant::bgra32: return soft_disc(c.size, 300 + c.size);
+    case variant::mapped: return pixel_art(c.size, 400);
+    case variant::argb16: return soft_disc(c.size, 500 + c.size);
+    }
+    return {};
+}
+
+variant_input make_input(const variant_case& c)
+{
+    variant_input in;
+    in.file = tga_encode(picture_of(c), layout_of(c));
+    in.count = std::size_t{c.size} * c.size;
+    in.expected.assign(in.count, 0);
+    in.expected_alpha.assign(in.count, 0);
+    tga_info_t info{};
+    tga_info(in.file.data(), in.file.size(), &info);
+    in.data_offset = static_cast<std::size_t>(info.data - in.file.data());
+    sprite_t sprite{0, 0, 0, in.expected.data()};
+    in.plain_verdict = plain::tga_to_sprite16(&info, &sprite, in.expected_alpha.data());
+    return in;
+}
+
+// Made on first use, so a filtered run makes only what it times.
+const variant_input& input_for(const variant_case& c)
+{
+    static std::map<std::string, variant_input> made;
+    const std::string key = name_of(c);
+    auto found = made.find(key);
+    if (found == made.end())
+        found = made.emplace(key, make_input(c)).first;
+    return found->second;
+}
+
+tga_check_t decode_with_velmora(const variant_input& in, pixel16* out, std::uint8_t* alpha)
+{
+    tga_info_t info{};
+    tga_info(in.file.data(), in.file.size(), &info);
+    sprite_t sprite{0, 0, 0, out};
+    return tga_to_sprite16(&info, &sprite, alpha);
+}
+
+tga_check_t decode_with_plain(const variant_input& in, pixel16* out, std::uint8_t* alpha)
+{
+    tga_info_t info{};
+    tga_info(in.file.data(), in.file.size(), &info);
+    sprite_t sprite{0, 0, 0, out};
+    return plain::tga_to_sprite16(&info, &sprite, alpha);
+}
+
+std::size_t same_count(const pixels& a, const pixels& b)
+{
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        same += a[i] == b[i];
+    return same;
+}
+
+void bench_velmora(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    if (in.plain_verdict != tga_ok)
+        return fail_check(state, name_of(c) + ": the plain decoder refuses the file");
+    pixels out(in.count);
+    bytes alpha(in.count);
+    if (decode_with_velmora(in, out.data(), alpha.data()) != tga_ok || out != in.expected ||
+        alpha != in.expected_alpha)
+        return fail_check(state, name_of(c) + ": velmora differs from the plain decoder");
+    for (auto _ : state) {
+        decode_with_velmora(in, out.data(), alpha.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(alpha.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, in.count);
+}
+
+void bench_plain(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    pixels out(in.count);
+    bytes alpha(in.count);
+    for (auto _ : state) {
+        decode_with_plain(in, out.data(), alpha.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(alpha.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, in.count);
+}
+
+void bench_stb(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    pixels out(in.count);
+    bytes alpha(in.count);
+    if (!stb_decode_565_alpha(in.file, out.data(), alpha.data()))
+        return fail_check(state, name_of(c) + ": stb_image refuses the file");
+    if (c.kind == variant::argb16) {
+        report_exact_share(state, same_count(out, in.expected), in.count);
+        std::size_t same_alpha = 0;
+        for (std::size_t i = 0; i < in.count; ++i)
+            same_alpha += alpha[i] == in.expected_alpha[i];
+        state.counters["alpha_share"] = double(same_alpha) / double(in.count);
+    } else if (out != in.expected || alpha != in.expected_alpha) {
+        return fail_check(state, name_of(c) + ": stb_image + split differs from the plain decoder");
+    }
+    for (auto _ : state) {
+        stb_decode_565_alpha(in.file, out.data(), alpha.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(alpha.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, in.count);
+}
+
+// Colour only: SDL_ConvertSurface to RGB565 leaves no opacity anywhere.
+void bench_sdl_image(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    SDL_Surface* format = make_565_format_surface();
+    SDL_Surface* first = sdl_image_decode_565(in.file, format->format);
+    const pixels got = first != nullptr ? surface_pixels(first) : pixels{};
+    SDL_FreeSurface(first);
+    if (got.size() != in.count) {
+        SDL_FreeSurface(format);
+        return fail_check(state, name_of(c) + ": SDL_image refuses the file");
+    }
+    if (c.kind == variant::argb16) {
+        report_exact_share(state, same_count(got, in.expected), in.count);
+    } else if (got != in.expected) {
+        SDL_FreeSurface(format);
+        return fail_check(state, name_of(c) + ": SDL_image + SDL_ConvertSurface differs from the plain decoder");
+    }
+    for (auto _ : state) {
+        SDL_Surface* s = sdl_image_decode_565(in.file, format->format);
+        benchmark::DoNotOptimize(s->pixels);
+        SDL_FreeSurface(s);
+    }
+    SDL_FreeSurface(format);
+    count_pixels(state, in.count);
+}
+
+// The floor for any decoder: moving the file's pixel bytes once.
+void bench_memcpy_input(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    const std::size_t n = in.file.size() - in.data_offset;
+    bytes out(n);
+    for (auto _ : state) {
+        std::memcpy(out.data(), in.file.data() + in.data_offset, n);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, in.count);
+}
+
+// The floor for any decoder: writing the output once, pixels and opacities.
+void bench_memset_output(benchmark::State& state, variant_case c)
+{
+    const variant_input& in = input_for(c);
+    pixels out(in.count);
+    bytes alpha(in.count);
+    for (auto _ : state) {
+        std::memset(out.data(), 0x5A, in.count * sizeof(pixel16));
+        std::memset(alpha.data(), 0xFF, in.count);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(alpha.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, in.count);
+}
+
+void register_case(const variant_case& c)
+{
+    const std::string name = name_of(c);
+    benchmark::RegisterBenchmark((name + "/velmora").c_str(), bench_velmora, c);
+    benchmark::RegisterBenchmark((name + "/plain").c_str(), bench_plain, c);
+    benchmark::RegisterBenchmark((name + "/stb_image").c_str(), bench_stb, c);
+    benchmark::RegisterBenchmark((name + "/sdl_image").c_str(), bench_sdl_image, c);
+    benchmark::RegisterBenchmark((name + "/memcpy_input").c_str(), bench_memcpy_input, c);
+    benchmark::RegisterBenchmark((name + "/memset_output").c_str(), bench_memset_output, c);
+}
+
+} // namespace
+
+void register_variant_decoding()
+{
+    for (variant kind : {variant::bgra32, variant::mapped})
+        for (bool run_length : {false, true})
+            for (std::uint16_t size : {std::uint16_t{256}, std::uint16_t{2048}})
+                register_case({kind, run_length, size});
+    register_case({variant::argb16, false, 256});
+}
