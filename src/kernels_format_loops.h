@@ -99,11 +99,14 @@ inline bool index_valid(const stored_format& f, unsigned index)
 inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                        std::size_t n, const stored_format& f)
 {
+    // A copy, since a store through `alpha` could change `f` as far as the
+    // compiler knows, which would reload the map's bounds for every pixel.
+    const stored_format map = f;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned index = src[i];
-        if (!index_valid(f, index))
+        if (!index_valid(map, index))
             return i;
-        const std::uint32_t entry = f.map[index];
+        const std::uint32_t entry = map.map[index];
         to[i] = static_cast<pixel16>(entry);
         alpha[i] = static_cast<std::uint8_t>(entry >> 16);
     }
@@ -368,18 +371,35 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     constexpr std::size_t bytes = stored_bytes(K);
     constexpr std::size_t largest = 1 + 128 * bytes;
     const std::size_t w = sink.planes.w;
-    if (size < largest || sink.planes.right_to_left || sink.row == sink.planes.h)
+    const std::size_t h = sink.planes.h;
+    if (size < largest || sink.planes.right_to_left || sink.row == h)
         return 0;
+    // Copies: as far as the compiler knows, every store of an opacity could
+    // change the format and the sink, which would reload them for each packet.
+    const stored_format format = f;
+    pixel16* const pixels = sink.planes.pixels;
+    std::uint8_t* const alpha = sink.planes.alpha;
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
-    while (p <= last_safe && sink.row < sink.planes.h) {
-        const std::size_t length = (*p & 0x7Fu) + 1;
-        if (length > c.room && length - c.room > (sink.planes.h - sink.row - 1) * w)
+    while (p <= last_safe && sink.row < h) {
+        const unsigned header = *p;
+        const std::size_t length = (header & 0x7Fu) + 1;
+        if (length <= c.room) {
+            // Most packets lie within the row.
+            if (!put_packet_piece<K>(level, format, p, 0, length, pixels + c.at,
+                                     alpha != nullptr ? alpha + c.at : nullptr,
+                                     sink.scratch_alpha))
+                break;
+            c.at += length;
+            c.room -= length;
+            if (c.room == 0)
+                next_row(sink, c);
+        } else if (length - c.room > (h - sink.row - 1) * w ||
+                   !put_common_packet<K>(level, sink, c, format, p, length)) {
             break;
-        if (!put_common_packet<K>(level, sink, c, f, p, length))
-            break;
-        p += 1 + bytes * (*p & 0x80 ? 1 : length);
+        }
+        p += 1 + bytes * (header & 0x80 ? 1 : length);
     }
     sink.col = w - c.room;
     return static_cast<std::size_t>(p - data);

@@ -143,23 +143,21 @@ void fill_bytes_neon(std::uint8_t* to, std::size_t n, std::uint8_t value)
 
 // ---- colour-mapped
 
-// The packed map (entries pixel | opacity << 16) as three byte planes: the
-// pixels' low and high bytes and the opacities, which ld4 takes apart sixteen
-// entries at a time. tbl then looks up sixteen indices in 64 entries of a
-// plane at once; only the quarters of the map that hold valid entries are
-// split and searched.
-struct map_planes {
-    std::uint8_t low[256], high[256], alpha[256];
-};
+// The map as three byte planes of 256 (the pixels' low and high bytes, the
+// opacities), which the decoder makes once per decode; ld4 splits the packed
+// map (entries pixel | opacity << 16) into them when a caller has none. tbl then
+// looks up sixteen indices in 64 entries of a plane at once; only the quarters
+// of the map that hold valid entries are split and searched.
+constexpr std::size_t plane_bytes = 256;
 
-void split_map(map_planes& p, const std::uint32_t* map, std::size_t q0, std::size_t q1)
+void split_map(std::uint8_t* planes, const std::uint32_t* map, std::size_t q0, std::size_t q1)
 {
     const auto* entries = reinterpret_cast<const std::uint8_t*>(map);
     for (std::size_t e = 64 * q0; e < 64 * (q1 + 1); e += 16) {
         const uint8x16x4_t v = vld4q_u8(entries + 4 * e);
-        vst1q_u8(p.low + e, v.val[0]);
-        vst1q_u8(p.high + e, v.val[1]);
-        vst1q_u8(p.alpha + e, v.val[2]);
+        vst1q_u8(planes + e, v.val[0]);
+        vst1q_u8(planes + plane_bytes + e, v.val[1]);
+        vst1q_u8(planes + 2 * plane_bytes + e, v.val[2]);
     }
 }
 
@@ -168,13 +166,23 @@ uint8x16_t minus(uint8x16_t v, std::size_t k)
     return vsubq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(k)));
 }
 
+std::uint8_t last_valid(const stored_format& f)
+{
+    return static_cast<std::uint8_t>(f.end - f.first - 1);
+}
+
 // Sixteen indices are checked before any is looked up: a group holding a bad
 // one is left to the pixel-at-a-time loop, which stops exactly there. Valid:
 // (index - first) mod 256 <= end - first - 1.
 bool all_valid(uint8x16_t index, const stored_format& f)
 {
-    const uint8x16_t last = vdupq_n_u8(static_cast<std::uint8_t>(f.end - f.first - 1));
-    return vmaxvq_u8(vcgtq_u8(minus(index, f.first), last)) == 0;
+    return vmaxvq_u8(vcgtq_u8(minus(index, f.first), vdupq_n_u8(last_valid(f)))) == 0;
+}
+
+bool all_valid(uint8x8_t index, const stored_format& f)
+{
+    const uint8x8_t from_first = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(f.first)));
+    return vmaxv_u8(vcgt_u8(from_first, vdup_n_u8(last_valid(f)))) == 0;
 }
 
 void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
@@ -185,15 +193,40 @@ void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t h
     vst1q_u8(alpha, a);
 }
 
-// Up to 64 colours in one quarter, the usual pixel-art palette: the three
-// tables stay in registers for the whole span.
-std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                              std::size_t n, const stored_format& f, const map_planes& p,
-                              std::size_t q)
+struct quarter_tables {
+    uint8x16x4_t low, high, opacity;
+};
+
+// Eight indices of one quarter; pixel art's raw packets are mostly shorter
+// than sixteen.
+bool index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                        const stored_format& f, const quarter_tables& t, std::size_t q)
 {
-    const uint8x16x4_t low = vld1q_u8_x4(p.low + 64 * q);
-    const uint8x16x4_t high = vld1q_u8_x4(p.high + 64 * q);
-    const uint8x16x4_t opacity = vld1q_u8_x4(p.alpha + 64 * q);
+    const uint8x8_t index = vld1_u8(src);
+    if (!all_valid(index, f))
+        return false;
+    const uint8x8_t in_quarter = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(64 * q)));
+    const uint8x8x2_t px{{vqtbl4_u8(t.low, in_quarter), vqtbl4_u8(t.high, in_quarter)}};
+    vst2_u8(bytes_of(to), px);
+    vst1_u8(alpha, vqtbl4_u8(t.opacity, in_quarter));
+    return true;
+}
+
+// Up to 64 colours in one quarter, the usual pixel-art palette: the three
+// tables stay in registers for the whole span. Spans of 8 to 15 pixels take two
+// groups of eight, the second ending at the span's end.
+std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                              std::size_t n, const stored_format& f,
+                              const std::uint8_t* planes, std::size_t q)
+{
+    const quarter_tables t{vld1q_u8_x4(planes + 64 * q),
+                           vld1q_u8_x4(planes + plane_bytes + 64 * q),
+                           vld1q_u8_x4(planes + 2 * plane_bytes + 64 * q)};
+    if (n < 16) {
+        if (!index8_one_quarter(to, alpha, src, f, t, q))
+            return 0;
+        return index8_one_quarter(to + n - 8, alpha + n - 8, src + n - 8, f, t, q) ? n : 8;
+    }
     std::size_t i = 0;
     while (i < n) {
         // The last group ends at n, overlapping pixels already good.
@@ -202,8 +235,8 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
         if (!all_valid(index, f))
             break;
         const uint8x16_t in_quarter = minus(index, 64 * q);
-        store_mapped(to + at, alpha + at, vqtbl4q_u8(low, in_quarter), vqtbl4q_u8(high, in_quarter),
-                     vqtbl4q_u8(opacity, in_quarter));
+        store_mapped(to + at, alpha + at, vqtbl4q_u8(t.low, in_quarter),
+                     vqtbl4q_u8(t.high, in_quarter), vqtbl4q_u8(t.opacity, in_quarter));
         i = at + 16;
     }
     return i;
@@ -220,7 +253,7 @@ uint8x16_t look_up(const std::uint8_t* plane, uint8x16_t index, std::size_t q0, 
 }
 
 std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                           std::size_t n, const stored_format& f, const map_planes& p,
+                           std::size_t n, const stored_format& f, const std::uint8_t* planes,
                            std::size_t q0, std::size_t q1)
 {
     std::size_t i = 0;
@@ -229,8 +262,9 @@ std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t*
         const uint8x16_t index = vld1q_u8(src + at);
         if (!all_valid(index, f))
             break;
-        store_mapped(to + at, alpha + at, look_up(p.low, index, q0, q1),
-                     look_up(p.high, index, q0, q1), look_up(p.alpha, index, q0, q1));
+        store_mapped(to + at, alpha + at, look_up(planes, index, q0, q1),
+                     look_up(planes + plane_bytes, index, q0, q1),
+                     look_up(planes + 2 * plane_bytes, index, q0, q1));
         i = at + 16;
     }
     return i;
@@ -239,14 +273,22 @@ std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t*
 std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                             std::size_t n, const stored_format& f)
 {
-    if (n < 16 || f.end <= f.first)
+    if (f.end <= f.first)
         return index_span_portable(to, alpha, src, n, f);
     const std::size_t q0 = f.first / 64;
     const std::size_t q1 = (f.end - 1) / 64;
-    map_planes p;
-    split_map(p, f.map, q0, q1);
-    const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, p, q0)
-                                   : index_quarters(to, alpha, src, n, f, p, q0, q1);
+    // Splitting the map for one short span would cost more than it saves.
+    const std::size_t shortest = f.map_planes != nullptr && q0 == q1 ? 8 : 16;
+    if (n < shortest)
+        return index_span_portable(to, alpha, src, n, f);
+    std::uint8_t split[3 * plane_bytes];
+    const std::uint8_t* planes = f.map_planes;
+    if (planes == nullptr) {
+        split_map(split, f.map, q0, q1);
+        planes = split;
+    }
+    const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, planes, q0)
+                                   : index_quarters(to, alpha, src, n, f, planes, q0, q1);
     if (i >= n)
         return n;
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);

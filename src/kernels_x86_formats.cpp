@@ -490,7 +490,7 @@ __attribute__((target("avx2"))) __m256i both_halves(const std::uint8_t* p)
 // by byte shuffles over Tables tables of sixteen entries. An index less the
 // table's first, plus 0x70 with saturation, keeps its low four bits when it
 // falls in the table and gets its top bit set (a shuffle's zero) when it falls
-// above it, or below it (by wrapping).
+// above it, or below it (by wrapping). Spans of at least 32 pixels.
 template <unsigned Tables>
 __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
                                                                      std::uint8_t* alpha,
@@ -509,8 +509,10 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
     const __m256i first = _mm256_set1_epi8(static_cast<char>(f.first));
     const __m256i last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
     std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    while (i < n) {
+        // The last block ends at n, overlapping pixels already good.
+        const std::size_t at = i + 32 <= n ? i : n - 32;
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + at));
         const __m256i from_first = _mm256_sub_epi8(index, first);
         const __m256i valid = _mm256_cmpeq_epi8(_mm256_min_epu8(from_first, last), from_first);
         if (_mm256_movemask_epi8(valid) != -1)
@@ -529,12 +531,15 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
         // Pixels 0-7 and 16-23, then 8-15 and 24-31.
         const __m256i p0 = _mm256_unpacklo_epi8(lo, hi);
         const __m256i p1 = _mm256_unpackhi_epi8(lo, hi);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + at),
                             _mm256_permute2x128_si256(p0, p1, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16),
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + at + 16),
                             _mm256_permute2x128_si256(p0, p1, 0x31));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + at), a);
+        i = at + 32;
     }
+    if (i >= n)
+        return n;
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
@@ -587,8 +592,10 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
     const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
     const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    while (n >= 16 && i < n) {
+        // The last group ends at n, overlapping pixels already good.
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
         const __m128i from_first = _mm_sub_epi8(index, first);
         const __m128i valid = _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
         if (_mm_movemask_epi8(valid) != 0xFFFF)
@@ -603,10 +610,13 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
             hi = _mm_or_si128(hi, _mm_shuffle_epi8(_mm_loadu_si128(planes + 16 + t), in_table));
             a = _mm_or_si128(a, _mm_shuffle_epi8(_mm_loadu_si128(planes + 32 + t), in_table));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(lo, hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi8(lo, hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + i), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + at), a);
+        i = at + 16;
     }
+    if (i >= n)
+        return n;
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
@@ -628,6 +638,9 @@ __attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, st
                                                         const std::uint8_t* src, std::size_t n,
                                                         const stored_format& f)
 {
+    // Short spans, pixel art's usual raw packets, are not worth the tables.
+    if (n < 16)
+        return index_span_portable(to, alpha, src, n, f);
     switch (shuffle_tables(f)) {
     case 1: return index_span_shuffled_ssse3<1>(to, alpha, src, n, f);
     case 2: return index_span_shuffled_ssse3<2>(to, alpha, src, n, f);
@@ -641,6 +654,8 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
                                                        const std::uint8_t* src, std::size_t n,
                                                        const stored_format& f)
 {
+    if (n < 32)
+        return index_span(ssse3_t{}, to, alpha, src, n, f);
     switch (shuffle_tables(f)) {
     case 1: return index_span_shuffled_avx2<1>(to, alpha, src, n, f);
     case 2: return index_span_shuffled_avx2<2>(to, alpha, src, n, f);
