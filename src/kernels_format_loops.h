@@ -382,7 +382,8 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
-    while (p <= last_safe && sink.row < h) {
+    bool rows_left = true;
+    while (rows_left && p <= last_safe) {
         const unsigned header = *p;
         const std::size_t length = (header & 0x7Fu) + 1;
         if (length <= c.room) {
@@ -393,11 +394,15 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
                 break;
             c.at += length;
             c.room -= length;
-            if (c.room == 0)
+            if (c.room == 0) {
                 next_row(sink, c);
+                rows_left = sink.row < h;
+            }
         } else if (length - c.room > (h - sink.row - 1) * w ||
                    !put_common_packet<K>(level, sink, c, format, p, length)) {
             break;
+        } else {
+            rows_left = sink.row < h;
         }
         p += 1 + bytes * (header & 0x80 ? 1 : length);
     }

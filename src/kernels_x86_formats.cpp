@@ -580,7 +580,54 @@ std::size_t index_span_sse2(pixel16* to, std::uint8_t* alpha, const std::uint8_t
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
-// As index_span_shuffled_avx2, sixteen pixels at a time.
+// The three byte planes of the entries of sixteen indices, as
+// index_span_shuffled_avx2 looks them up.
+struct shuffled_entries {
+    __m128i low, high, opacity;
+};
+
+template <unsigned Tables>
+__attribute__((target("ssse3"))) shuffled_entries look_up_shuffled(const __m128i* planes,
+                                                                   __m128i index)
+{
+    shuffled_entries e{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+    for (std::size_t t = 0; t < Tables; ++t) {
+        const __m128i in_table = _mm_adds_epu8(
+            _mm_sub_epi8(index, _mm_set1_epi8(static_cast<char>(16 * t))), _mm_set1_epi8(0x70));
+        e.low = _mm_or_si128(e.low, _mm_shuffle_epi8(_mm_loadu_si128(planes + t), in_table));
+        e.high = _mm_or_si128(e.high, _mm_shuffle_epi8(_mm_loadu_si128(planes + 16 + t), in_table));
+        e.opacity =
+            _mm_or_si128(e.opacity, _mm_shuffle_epi8(_mm_loadu_si128(planes + 32 + t), in_table));
+    }
+    return e;
+}
+
+// Lanes whose index lies in the map: (index - first) mod 256 <= last.
+inline __m128i valid_indices(__m128i index, __m128i first, __m128i last)
+{
+    const __m128i from_first = _mm_sub_epi8(index, first);
+    return _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
+}
+
+// Eight indices, if all are valid.
+template <unsigned Tables>
+__attribute__((target("ssse3"))) bool index8_shuffled_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                            const std::uint8_t* src,
+                                                            const __m128i* planes, __m128i first,
+                                                            __m128i last)
+{
+    const __m128i index = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+    if ((_mm_movemask_epi8(valid_indices(index, first, last)) & 0xFF) != 0xFF)
+        return false;
+    const shuffled_entries e = look_up_shuffled<Tables>(planes, index);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(e.low, e.high));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), e.opacity);
+    return true;
+}
+
+// As index_span_shuffled_avx2, sixteen pixels at a time; spans of 8 to 15
+// pixels, common in pixel art's raw packets, in two groups of eight, the second
+// ending at the span's end.
 template <unsigned Tables>
 __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* to,
                                                                        std::uint8_t* alpha,
@@ -592,27 +639,23 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
     const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
     const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
     std::size_t i = 0;
+    if (n < 16) {
+        if (index8_shuffled_ssse3<Tables>(to, alpha, src, planes, first, last))
+            i = index8_shuffled_ssse3<Tables>(to + n - 8, alpha + n - 8, src + n - 8, planes,
+                                              first, last)
+                    ? n
+                    : 8;
+    }
     while (n >= 16 && i < n) {
         // The last group ends at n, overlapping pixels already good.
         const std::size_t at = i + 16 <= n ? i : n - 16;
         const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
-        const __m128i from_first = _mm_sub_epi8(index, first);
-        const __m128i valid = _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
-        if (_mm_movemask_epi8(valid) != 0xFFFF)
+        if (_mm_movemask_epi8(valid_indices(index, first, last)) != 0xFFFF)
             break;
-        __m128i lo = _mm_setzero_si128();
-        __m128i hi = _mm_setzero_si128();
-        __m128i a = _mm_setzero_si128();
-        for (std::size_t t = 0; t < Tables; ++t) {
-            const __m128i in_table = _mm_adds_epu8(
-                _mm_sub_epi8(index, _mm_set1_epi8(static_cast<char>(16 * t))), _mm_set1_epi8(0x70));
-            lo = _mm_or_si128(lo, _mm_shuffle_epi8(_mm_loadu_si128(planes + t), in_table));
-            hi = _mm_or_si128(hi, _mm_shuffle_epi8(_mm_loadu_si128(planes + 16 + t), in_table));
-            a = _mm_or_si128(a, _mm_shuffle_epi8(_mm_loadu_si128(planes + 32 + t), in_table));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(lo, hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(lo, hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + at), a);
+        const shuffled_entries e = look_up_shuffled<Tables>(planes, index);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(e.low, e.high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(e.low, e.high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + at), e.opacity);
         i = at + 16;
     }
     if (i >= n)
@@ -638,8 +681,8 @@ __attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, st
                                                         const std::uint8_t* src, std::size_t n,
                                                         const stored_format& f)
 {
-    // Short spans, pixel art's usual raw packets, are not worth the tables.
-    if (n < 16)
+    // The shortest spans are not worth the tables.
+    if (n < 8)
         return index_span_portable(to, alpha, src, n, f);
     switch (shuffle_tables(f)) {
     case 1: return index_span_shuffled_ssse3<1>(to, alpha, src, n, f);
