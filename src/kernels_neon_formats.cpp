@@ -197,8 +197,21 @@ struct quarter_tables {
     uint8x16x4_t low, high, opacity;
 };
 
-// Eight indices of one quarter; pixel art's raw packets are mostly shorter
-// than sixteen.
+// Sixteen indices of one quarter, if all are valid.
+bool index16_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                         const stored_format& f, const quarter_tables& t, std::size_t q)
+{
+    const uint8x16_t index = vld1q_u8(src);
+    if (!all_valid(index, f))
+        return false;
+    const uint8x16_t in_quarter = minus(index, 64 * q);
+    store_mapped(to, alpha, vqtbl4q_u8(t.low, in_quarter), vqtbl4q_u8(t.high, in_quarter),
+                 vqtbl4q_u8(t.opacity, in_quarter));
+    return true;
+}
+
+// Eight indices of one quarter, if all are valid: pixel art's raw packets are
+// mostly shorter than sixteen.
 bool index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                         const stored_format& f, const quarter_tables& t, std::size_t q)
 {
@@ -213,8 +226,9 @@ bool index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* sr
 }
 
 // Up to 64 colours in one quarter, the usual pixel-art palette: the three
-// tables stay in registers for the whole span. Spans of 8 to 15 pixels take two
-// groups of eight, the second ending at the span's end.
+// tables stay in registers for the whole span. The last group ends at the
+// span's end, overlapping pixels already good; spans of 8 to 15 pixels take two
+// groups of eight.
 std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                               std::size_t n, const stored_format& f,
                               const std::uint8_t* planes, std::size_t q)
@@ -228,17 +242,11 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
         return index8_one_quarter(to + n - 8, alpha + n - 8, src + n - 8, f, t, q) ? n : 8;
     }
     std::size_t i = 0;
-    while (i < n) {
-        // The last group ends at n, overlapping pixels already good.
-        const std::size_t at = i + 16 <= n ? i : n - 16;
-        const uint8x16_t index = vld1q_u8(src + at);
-        if (!all_valid(index, f))
-            break;
-        const uint8x16_t in_quarter = minus(index, 64 * q);
-        store_mapped(to + at, alpha + at, vqtbl4q_u8(t.low, in_quarter),
-                     vqtbl4q_u8(t.high, in_quarter), vqtbl4q_u8(t.opacity, in_quarter));
-        i = at + 16;
-    }
+    for (; i + 16 <= n; i += 16)
+        if (!index16_one_quarter(to + i, alpha + i, src + i, f, t, q))
+            return i;
+    if (i < n && index16_one_quarter(to + n - 16, alpha + n - 16, src + n - 16, f, t, q))
+        return n;
     return i;
 }
 

@@ -490,7 +490,47 @@ __attribute__((target("avx2"))) __m256i both_halves(const std::uint8_t* p)
 // by byte shuffles over Tables tables of sixteen entries. An index less the
 // table's first, plus 0x70 with saturation, keeps its low four bits when it
 // falls in the table and gets its top bit set (a shuffle's zero) when it falls
-// above it, or below it (by wrapping). Spans of at least 32 pixels.
+// above it, or below it (by wrapping).
+template <unsigned Tables>
+struct shuffle_tables_avx2 {
+    __m256i low[Tables], high[Tables], opacity[Tables];
+    __m256i first, last;
+};
+
+// Thirty-two indices, if all are valid.
+template <unsigned Tables>
+__attribute__((target("avx2"))) bool index32_shuffled_avx2(pixel16* to, std::uint8_t* alpha,
+                                                           const std::uint8_t* src,
+                                                           const shuffle_tables_avx2<Tables>& m)
+{
+    const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    const __m256i from_first = _mm256_sub_epi8(index, m.first);
+    const __m256i valid = _mm256_cmpeq_epi8(_mm256_min_epu8(from_first, m.last), from_first);
+    if (_mm256_movemask_epi8(valid) != -1)
+        return false;
+    __m256i lo = _mm256_setzero_si256();
+    __m256i hi = _mm256_setzero_si256();
+    __m256i a = _mm256_setzero_si256();
+    for (std::size_t t = 0; t < Tables; ++t) {
+        const __m256i in_table =
+            _mm256_adds_epu8(_mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * t))),
+                             _mm256_set1_epi8(0x70));
+        lo = _mm256_or_si256(lo, _mm256_shuffle_epi8(m.low[t], in_table));
+        hi = _mm256_or_si256(hi, _mm256_shuffle_epi8(m.high[t], in_table));
+        a = _mm256_or_si256(a, _mm256_shuffle_epi8(m.opacity[t], in_table));
+    }
+    // Pixels 0-7 and 16-23, then 8-15 and 24-31.
+    const __m256i p0 = _mm256_unpacklo_epi8(lo, hi);
+    const __m256i p1 = _mm256_unpackhi_epi8(lo, hi);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(p0, p1, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16),
+                        _mm256_permute2x128_si256(p0, p1, 0x31));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha), a);
+    return true;
+}
+
+// Spans of at least 32 pixels; the last block ends at the span's end,
+// overlapping pixels already good.
 template <unsigned Tables>
 __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
                                                                      std::uint8_t* alpha,
@@ -498,47 +538,19 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
                                                                      std::size_t n,
                                                                      const stored_format& f)
 {
-    __m256i low[Tables];
-    __m256i high[Tables];
-    __m256i opacity[Tables];
+    shuffle_tables_avx2<Tables> m;
     for (std::size_t t = 0; t < Tables; ++t) {
-        low[t] = both_halves(f.map_planes + 16 * t);
-        high[t] = both_halves(f.map_planes + 256 + 16 * t);
-        opacity[t] = both_halves(f.map_planes + 512 + 16 * t);
+        m.low[t] = both_halves(f.map_planes + 16 * t);
+        m.high[t] = both_halves(f.map_planes + 256 + 16 * t);
+        m.opacity[t] = both_halves(f.map_planes + 512 + 16 * t);
     }
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(f.first));
-    const __m256i last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
+    m.first = _mm256_set1_epi8(static_cast<char>(f.first));
+    m.last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
     std::size_t i = 0;
-    while (i < n) {
-        // The last block ends at n, overlapping pixels already good.
-        const std::size_t at = i + 32 <= n ? i : n - 32;
-        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + at));
-        const __m256i from_first = _mm256_sub_epi8(index, first);
-        const __m256i valid = _mm256_cmpeq_epi8(_mm256_min_epu8(from_first, last), from_first);
-        if (_mm256_movemask_epi8(valid) != -1)
+    for (; i + 32 <= n; i += 32)
+        if (!index32_shuffled_avx2(to + i, alpha + i, src + i, m))
             break;
-        __m256i lo = _mm256_setzero_si256();
-        __m256i hi = _mm256_setzero_si256();
-        __m256i a = _mm256_setzero_si256();
-        for (std::size_t t = 0; t < Tables; ++t) {
-            const __m256i in_table = _mm256_adds_epu8(
-                _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * t))),
-                _mm256_set1_epi8(0x70));
-            lo = _mm256_or_si256(lo, _mm256_shuffle_epi8(low[t], in_table));
-            hi = _mm256_or_si256(hi, _mm256_shuffle_epi8(high[t], in_table));
-            a = _mm256_or_si256(a, _mm256_shuffle_epi8(opacity[t], in_table));
-        }
-        // Pixels 0-7 and 16-23, then 8-15 and 24-31.
-        const __m256i p0 = _mm256_unpacklo_epi8(lo, hi);
-        const __m256i p1 = _mm256_unpackhi_epi8(lo, hi);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + at),
-                            _mm256_permute2x128_si256(p0, p1, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + at + 16),
-                            _mm256_permute2x128_si256(p0, p1, 0x31));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + at), a);
-        i = at + 32;
-    }
-    if (i >= n)
+    if (i + 32 > n && i < n && index32_shuffled_avx2(to + n - 32, alpha + n - 32, src + n - 32, m))
         return n;
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
@@ -609,19 +621,32 @@ inline __m128i valid_indices(__m128i index, __m128i first, __m128i last)
     return _mm_cmpeq_epi8(_mm_min_epu8(from_first, last), from_first);
 }
 
-// Eight indices, if all are valid.
-template <unsigned Tables>
-__attribute__((target("ssse3"))) bool index8_shuffled_ssse3(pixel16* to, std::uint8_t* alpha,
-                                                            const std::uint8_t* src,
-                                                            const __m128i* planes, __m128i first,
-                                                            __m128i last)
+// The map's byte planes and its bounds, as index_group_shuffled_ssse3 takes them.
+struct shuffle_map_ssse3 {
+    const __m128i* planes;
+    __m128i first, last;
+};
+
+// Sixteen indices, or eight, if all are valid.
+template <unsigned Tables, unsigned N>
+__attribute__((target("ssse3"))) bool index_group_shuffled_ssse3(pixel16* to, std::uint8_t* alpha,
+                                                                 const std::uint8_t* src,
+                                                                 const shuffle_map_ssse3& m)
 {
-    const __m128i index = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
-    if ((_mm_movemask_epi8(valid_indices(index, first, last)) & 0xFF) != 0xFF)
+    static_assert(N == 8 || N == 16);
+    const auto* from = reinterpret_cast<const __m128i*>(src);
+    const __m128i index = N == 16 ? _mm_loadu_si128(from) : _mm_loadl_epi64(from);
+    constexpr int all = (1 << N) - 1;
+    if ((_mm_movemask_epi8(valid_indices(index, m.first, m.last)) & all) != all)
         return false;
-    const shuffled_entries e = look_up_shuffled<Tables>(planes, index);
+    const shuffled_entries e = look_up_shuffled<Tables>(m.planes, index);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(e.low, e.high));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), e.opacity);
+    if (N == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(e.low, e.high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), e.opacity);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), e.opacity);
+    }
     return true;
 }
 
@@ -635,28 +660,22 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
                                                                        std::size_t n,
                                                                        const stored_format& f)
 {
-    const auto* planes = reinterpret_cast<const __m128i*>(f.map_planes);
-    const __m128i first = _mm_set1_epi8(static_cast<char>(f.first));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(f.end - f.first - 1));
+    const shuffle_map_ssse3 m{reinterpret_cast<const __m128i*>(f.map_planes),
+                              _mm_set1_epi8(static_cast<char>(f.first)),
+                              _mm_set1_epi8(static_cast<char>(f.end - f.first - 1))};
     std::size_t i = 0;
     if (n < 16) {
-        if (index8_shuffled_ssse3<Tables>(to, alpha, src, planes, first, last))
-            i = index8_shuffled_ssse3<Tables>(to + n - 8, alpha + n - 8, src + n - 8, planes,
-                                              first, last)
+        if (index_group_shuffled_ssse3<Tables, 8>(to, alpha, src, m))
+            i = index_group_shuffled_ssse3<Tables, 8>(to + n - 8, alpha + n - 8, src + n - 8, m)
                     ? n
                     : 8;
-    }
-    while (n >= 16 && i < n) {
-        // The last group ends at n, overlapping pixels already good.
-        const std::size_t at = i + 16 <= n ? i : n - 16;
-        const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
-        if (_mm_movemask_epi8(valid_indices(index, first, last)) != 0xFFFF)
-            break;
-        const shuffled_entries e = look_up_shuffled<Tables>(planes, index);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(e.low, e.high));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(e.low, e.high));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + at), e.opacity);
-        i = at + 16;
+    } else {
+        for (; i + 16 <= n; i += 16)
+            if (!index_group_shuffled_ssse3<Tables, 16>(to + i, alpha + i, src + i, m))
+                break;
+        if (i + 16 > n && i < n &&
+            index_group_shuffled_ssse3<Tables, 16>(to + n - 16, alpha + n - 16, src + n - 16, m))
+            i = n;
     }
     if (i >= n)
         return n;
