@@ -11,6 +11,8 @@
 
 #include "draw.h"
 
+struct SDL_PixelFormat;
+
 using bytes = std::vector<std::uint8_t>;
 using pixels = std::vector<pixel16>;
 
@@ -23,6 +25,18 @@ void count_pixels(benchmark::State& state, std::size_t per_iteration);
 // Reports, as the counter exact_share, the share of the `compared` pixels at
 // which an approximating contender's result equals the expected one.
 void report_exact_share(benchmark::State& state, std::size_t same, std::size_t compared);
+
+// The floors for any decoder: moving the file's pixel bytes (after
+// `data_offset`) once; writing `count` pixels and, with `with_alpha`, as many
+// opacities once.
+void time_memcpy_input(benchmark::State& state, const bytes& file, std::size_t data_offset,
+                       std::size_t count);
+void time_memset_output(benchmark::State& state, std::size_t count, bool with_alpha);
+
+// The timed loop of SDL_image + SDL_ConvertSurface to `format_565`, once the
+// caller has checked the result.
+void time_sdl_image_565(benchmark::State& state, const bytes& file,
+                        const SDL_PixelFormat* format_565, std::size_t count);
 
 // Blits draw into a 512 x 512 sprite at a position that suits no alignment in particular.
 constexpr std::uint16_t target_size = 512, at_x = 100, at_y = 60;

@@ -196,43 +196,20 @@ void bench_sdl_image(benchmark::State& state, variant_case c)
         SDL_FreeSurface(format);
         return fail_check(state, name_of(c) + ": SDL_image + SDL_ConvertSurface differs from the plain decoder");
     }
-    for (auto _ : state) {
-        SDL_Surface* s = sdl_image_decode_565(in.file, format->format);
-        benchmark::DoNotOptimize(s->pixels);
-        SDL_FreeSurface(s);
-    }
+    time_sdl_image_565(state, in.file, format->format, in.count);
     SDL_FreeSurface(format);
-    count_pixels(state, in.count);
 }
 
-// The floor for any decoder: moving the file's pixel bytes once.
 void bench_memcpy_input(benchmark::State& state, variant_case c)
 {
     const variant_input& in = input_for(c);
-    const std::size_t n = in.file.size() - in.data_offset;
-    bytes out(n);
-    for (auto _ : state) {
-        std::memcpy(out.data(), in.file.data() + in.data_offset, n);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    count_pixels(state, in.count);
+    time_memcpy_input(state, in.file, in.data_offset, in.count);
 }
 
-// The floor for any decoder: writing the output once, pixels and opacities.
+// Pixels and opacities.
 void bench_memset_output(benchmark::State& state, variant_case c)
 {
-    const variant_input& in = input_for(c);
-    pixels out(in.count);
-    bytes alpha(in.count);
-    for (auto _ : state) {
-        std::memset(out.data(), 0x5A, in.count * sizeof(pixel16));
-        std::memset(alpha.data(), 0xFF, in.count);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::DoNotOptimize(alpha.data());
-        benchmark::ClobberMemory();
-    }
-    count_pixels(state, in.count);
+    time_memset_output(state, input_for(c).count, true);
 }
 
 void register_case(const variant_case& c)

@@ -13,9 +13,11 @@
 // bench_transparent.cpp (colour key and alpha plane), bench_variants.cpp
 // (every other TGA variant, with its opacity).
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "bench_common.h"
+#include "peers.h"
 
 namespace {
 
@@ -38,6 +40,45 @@ void count_pixels(benchmark::State& state, std::size_t per_iteration)
 void report_exact_share(benchmark::State& state, std::size_t same, std::size_t compared)
 {
     state.counters["exact_share"] = compared ? double(same) / double(compared) : 1.0;
+}
+
+void time_memcpy_input(benchmark::State& state, const bytes& file, std::size_t data_offset,
+                       std::size_t count)
+{
+    const std::size_t n = file.size() - data_offset;
+    bytes out(n);
+    for (auto _ : state) {
+        std::memcpy(out.data(), file.data() + data_offset, n);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, count);
+}
+
+void time_memset_output(benchmark::State& state, std::size_t count, bool with_alpha)
+{
+    pixels out(count);
+    bytes alpha(with_alpha ? count : 0);
+    for (auto _ : state) {
+        std::memset(out.data(), 0x5A, count * sizeof(pixel16));
+        if (with_alpha)
+            std::memset(alpha.data(), 0xFF, count);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(alpha.data());
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, count);
+}
+
+void time_sdl_image_565(benchmark::State& state, const bytes& file,
+                        const SDL_PixelFormat* format_565, std::size_t count)
+{
+    for (auto _ : state) {
+        SDL_Surface* s = sdl_image_decode_565(file, format_565);
+        benchmark::DoNotOptimize(s->pixels);
+        SDL_FreeSurface(s);
+    }
+    count_pixels(state, count);
 }
 
 pixels random_pixels(std::size_t n, unsigned seed)
