@@ -99,14 +99,11 @@ inline bool index_valid(const stored_format& f, unsigned index)
 inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                        std::size_t n, const stored_format& f)
 {
-    // A copy, since a store through `alpha` could change `f` as far as the
-    // compiler knows, which would reload the map's bounds for every pixel.
-    const stored_format map = f;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned index = src[i];
-        if (!index_valid(map, index))
+        if (!index_valid(f, index))
             return i;
-        const std::uint32_t entry = map.map[index];
+        const std::uint32_t entry = f.map[index];
         to[i] = static_cast<pixel16>(entry);
         alpha[i] = static_cast<std::uint8_t>(entry >> 16);
     }
