@@ -141,8 +141,8 @@ struct stored_format {
     bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
     const std::uint32_t* map; // index8: 256 entries
     unsigned first, end;
-    // index8, when the caller has them: the map's pixels' low bytes, their high
-    // bytes and the opacities, 256 of each, for lookups by byte shuffles.
+    // index8: the same map as three planes of 256 bytes (the pixels' low bytes,
+    // their high bytes, the opacities), for lookups by byte shuffles.
     const std::uint8_t* map_planes = nullptr;
 };
 

@@ -143,23 +143,10 @@ void fill_bytes_neon(std::uint8_t* to, std::size_t n, std::uint8_t value)
 
 // ---- colour-mapped
 
-// The map as three byte planes of 256 (the pixels' low and high bytes, the
-// opacities), which the decoder makes once per decode; ld4 splits the packed
-// map (entries pixel | opacity << 16) into them when a caller has none. tbl then
-// looks up sixteen indices in 64 entries of a plane at once; only the quarters
-// of the map that hold valid entries are split and searched.
+// The map's three byte planes (stored_format::map_planes): tbl looks up
+// sixteen indices in 64 entries of a plane at once, and only the quarters of
+// the map that hold valid entries are searched.
 constexpr std::size_t plane_bytes = 256;
-
-void split_map(std::uint8_t* planes, const std::uint32_t* map, std::size_t q0, std::size_t q1)
-{
-    const auto* entries = reinterpret_cast<const std::uint8_t*>(map);
-    for (std::size_t e = 64 * q0; e < 64 * (q1 + 1); e += 16) {
-        const uint8x16x4_t v = vld4q_u8(entries + 4 * e);
-        vst1q_u8(planes + e, v.val[0]);
-        vst1q_u8(planes + plane_bytes + e, v.val[1]);
-        vst1q_u8(planes + 2 * plane_bytes + e, v.val[2]);
-    }
-}
 
 uint8x16_t minus(uint8x16_t v, std::size_t k)
 {
@@ -285,16 +272,10 @@ std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t
         return index_span_portable(to, alpha, src, n, f);
     const std::size_t q0 = f.first / 64;
     const std::size_t q1 = (f.end - 1) / 64;
-    // Splitting the map for one short span would cost more than it saves.
-    const std::size_t shortest = f.map_planes != nullptr && q0 == q1 ? 8 : 16;
-    if (n < shortest)
+    // A map over several quarters has no groups of eight.
+    if (n < (q0 == q1 ? 8 : 16))
         return index_span_portable(to, alpha, src, n, f);
-    std::uint8_t split[3 * plane_bytes];
-    const std::uint8_t* planes = f.map_planes;
-    if (planes == nullptr) {
-        split_map(split, f.map, q0, q1);
-        planes = split;
-    }
+    const std::uint8_t* const planes = f.map_planes;
     const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, planes, q0)
                                    : index_quarters(to, alpha, src, n, f, planes, q0, q1);
     if (i >= n)

@@ -687,7 +687,7 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
 inline unsigned shuffle_tables(const stored_format& f)
 {
     const unsigned tables = (f.end + 15) / 16;
-    return f.map_planes != nullptr && f.end > f.first && tables <= 4 ? tables : 0;
+    return f.end > f.first && tables <= 4 ? tables : 0;
 }
 
 std::size_t index_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
