@@ -22,6 +22,16 @@ void fail_check(benchmark::State& state, const std::string& why);
 // Rates are pixels per second: `per_iteration` pixels each time round.
 void count_pixels(benchmark::State& state, std::size_t per_iteration);
 
+// How many elements of a and b, of equal size, are equal.
+template <typename T>
+std::size_t same_count(const std::vector<T>& a, const std::vector<T>& b)
+{
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        same += a[i] == b[i];
+    return same;
+}
+
 // Reports, as the counter exact_share, the share of the `compared` pixels at
 // which an approximating contender's result equals the expected one.
 void report_exact_share(benchmark::State& state, std::size_t same, std::size_t compared);

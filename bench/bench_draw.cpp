@@ -147,11 +147,8 @@ void bench_draw_sdl(benchmark::State& state, draw_op op, int alpha)
     draw_sdl(s, op);
     const pixels expected = expected_drawing(op, static_cast<std::uint8_t>(255 - alpha));
     if (op == draw_op::blend) {
-        std::size_t same = 0;
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            same += d.target[i] == expected[i];
         const std::size_t outside = expected.size() - part_pixels; // untouched, equal anyway
-        report_exact_share(state, same - outside, part_pixels);
+        report_exact_share(state, same_count(d.target, expected) - outside, part_pixels);
     } else if (d.target != expected) {
         release(s);
         return fail_check(state, "SDL differs from the plain loop");

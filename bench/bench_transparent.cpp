@@ -168,10 +168,8 @@ const pixels& expected_for(const blit_case& c)
 void report_share(benchmark::State& state, const pixels& result, const blit_case& c)
 {
     const pixels& expected = expected_for(c);
-    std::size_t same = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        same += result[i] == expected[i];
-    report_exact_share(state, same - (expected.size() - blit_pixels), blit_pixels);
+    const std::size_t outside = expected.size() - blit_pixels;
+    report_exact_share(state, same_count(result, expected) - outside, blit_pixels);
 }
 
 void bench_velmora(benchmark::State& state, blit_case c)

@@ -112,14 +112,6 @@ tga_check_t decode_with_plain(const variant_input& in, pixel16* out, std::uint8_
     return plain::tga_to_sprite16(&info, &sprite, alpha);
 }
 
-std::size_t same_count(const pixels& a, const pixels& b)
-{
-    std::size_t same = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        same += a[i] == b[i];
-    return same;
-}
-
 void bench_velmora(benchmark::State& state, variant_case c)
 {
     const variant_input& in = input_for(c);
@@ -162,10 +154,8 @@ void bench_stb(benchmark::State& state, variant_case c)
         return fail_check(state, name_of(c) + ": stb_image refuses the file");
     if (c.kind == variant::argb16) {
         report_exact_share(state, same_count(out, in.expected), in.count);
-        std::size_t same_alpha = 0;
-        for (std::size_t i = 0; i < in.count; ++i)
-            same_alpha += alpha[i] == in.expected_alpha[i];
-        state.counters["alpha_share"] = double(same_alpha) / double(in.count);
+        state.counters["alpha_share"] =
+            double(same_count(alpha, in.expected_alpha)) / double(in.count);
     } else if (out != in.expected || alpha != in.expected_alpha) {
         return fail_check(state, name_of(c) + ": stb_image + split differs from the plain decoder");
     }
