@@ -8,13 +8,14 @@
 //            blend       sprite_blit_alpha_16, weight 178, a photo over a photo
 //            raw, rle    24-bit decoding of the photo-like picture
 //            raw32, rle32  32-bit decoding with opacities: a soft-edged disc
-//            mapped, mapped_rle  8-bit indices into a 24-bit map of 32 colours:
-//                        pixel art
+//            mapped, mapped_rle  8-bit indices into a 24-bit map: pixel art of
+//                        at most 32 colours
 //            raw16       16-bit A1R5G5B5 with its alpha bit: the disc
 //            key         sprite_blit_key_16 of the disc, keyed where transparent
 //            a8          sprite_blit_a8_16 of the disc and its opacities
 //            a8_glow     sprite_blit_a8_16 of a glow: every opacity partial
-//            (files stored bottom row first, as paint programs mostly write them)
+//            (the pictures of the x86 benchmarks, bench/pictures.h; files
+//            stored bottom row first, as paint programs mostly write them)
 // CONTENDER  velmora (the library linked in: its SIMD or its portable build),
 //            plain (bench/plain.cpp), stb (stb_image, then packing to 565 and,
 //            from 32 bits, taking the opacities apart; decoding only)
@@ -27,7 +28,6 @@
 // Making the pictures (sines and random noise) takes a thousand instructions a
 // pixel, a hundred times the operation, so it happens once, in `make`: the
 // counted runs only read the input back.
-#include <cmath>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -70,86 +70,6 @@ std::vector<pixel16> packed(const rgb_picture& p)
     return out;
 }
 
-// The sprites: photo-like colour under an opacity that depends on the distance
-// d from the centre. A disc of radius 120 whose outer 4 pixels fade out is 31 %
-// transparent; a glow goes from 254 at the centre to 1 in the corners, never 0
-// or 255.
-enum class shape { disc, glow };
-
-long opacity_at(shape s, double d)
-{
-    if (s == shape::glow) {
-        const double t = 1 - d / std::hypot(side / 2.0, side / 2.0);
-        return 1 + std::lround(253 * t * t);
-    }
-    const double inside = 120 - d;
-    return inside >= 4 ? 255 : inside <= 0 ? 0 : std::lround(255 * inside / 4);
-}
-
-// Transparent pixels hold 0, 0, 0, 0, as paint programs clear them.
-rgba_picture sprite_of(shape s)
-{
-    const rgb_picture colour = photo_like(side, side, s == shape::disc ? 400 : 401);
-    rgba_picture p;
-    p.w = p.h = side;
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const double d = std::hypot(x + 0.5 - side / 2.0, y + 0.5 - side / 2.0);
-            const auto a = static_cast<std::uint8_t>(opacity_at(s, d));
-            const rgb& c = colour.at(x, y);
-            p.pixels.push_back(a == 0 ? rgba{0, 0, 0, 0} : rgba{c.r, c.g, c.b, a});
-        }
-    }
-    return p;
-}
-
-// 32 colours in 8 x 8 tiles, every third tile dithered between two of them.
-rgba_picture pixel_art()
-{
-    rgba_picture p;
-    p.w = p.h = side;
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const int tile = x / 8 + 3 * (y / 8);
-            const int k = (tile % 3 == 0 && (x + y) % 2 == 1 ? tile + 7 : tile) % 32;
-            p.pixels.push_back({static_cast<std::uint8_t>(40 + 6 * k),
-                                static_cast<std::uint8_t>(200 - 5 * k),
-                                static_cast<std::uint8_t>(k % 4 * 60), 255});
-        }
-    }
-    return p;
-}
-
-std::vector<pixel16> pixels_of(const rgba_picture& p)
-{
-    std::vector<pixel16> out;
-    for (const rgba& c : p.pixels)
-        out.push_back(rgb24_to_16(c.r, c.g, c.b));
-    return out;
-}
-
-std::vector<std::uint8_t> opacities_of(const rgba_picture& p)
-{
-    std::vector<std::uint8_t> out;
-    for (const rgba& c : p.pixels)
-        out.push_back(c.a);
-    return out;
-}
-
-// The key wherever the sprite is transparent; an opaque pixel that packs to the
-// key is nudged off it by one step of blue.
-std::vector<pixel16> keyed(const rgba_picture& p)
-{
-    std::vector<pixel16> out = pixels_of(p);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (p.pixels[i].a == 0)
-            out[i] = key;
-        else if (out[i] == key)
-            out[i] ^= 1;
-    }
-    return out;
-}
-
 std::vector<std::uint8_t> file_of(const rgba_picture& p, std::uint8_t type, std::uint8_t bpp,
                                   std::uint8_t alpha_bits)
 {
@@ -173,17 +93,18 @@ work make_input(const std::string& operation)
         layout.run_length = operation == "rle";
         w.file = tga_encode(photo_like(side, side, 100 + side), layout);
     } else if (operation == "raw32" || operation == "rle32") {
-        w.file = file_of(sprite_of(shape::disc), operation == "raw32" ? 2 : 10, 32, 8);
+        w.file = file_of(soft_disc(side, 300 + side), operation == "raw32" ? 2 : 10, 32, 8);
     } else if (operation == "mapped" || operation == "mapped_rle") {
-        w.file = file_of(pixel_art(), operation == "mapped" ? 1 : 9, 8, 0);
+        w.file = file_of(pixel_art(side, 400), operation == "mapped" ? 1 : 9, 8, 0);
     } else if (operation == "raw16") {
-        w.file = file_of(sprite_of(shape::disc), 2, 16, 1);
+        w.file = file_of(soft_disc(side, 500 + side), 2, 16, 1);
     } else if (operation == "key") {
-        w.source = keyed(sprite_of(shape::disc));
+        w.source = keyed_565(soft_disc(side, 7), key);
     } else if (operation == "a8" || operation == "a8_glow") {
-        const rgba_picture sprite = operation == "a8" ? sprite_of(shape::disc) : sprite_of(shape::glow);
-        w.source = pixels_of(sprite);
-        w.alpha = opacities_of(sprite);
+        // The sprites of the benchmark's transparent blits.
+        const rgba_picture sprite = operation == "a8" ? soft_disc(side, 7) : glow(side, 8);
+        w.source = pixels_565(sprite);
+        w.alpha = opacity(sprite);
     }
     return w;
 }
