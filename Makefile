@@ -115,9 +115,9 @@ fuzz-run:
 
 # clang-tidy with the main build's compile commands, then cppcheck; any finding fails.
 lint: build
-	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' src/*.cpp
+	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' src/*.cpp src/kernels/*.cpp viewer/*.cpp
 	cppcheck --std=c++17 --language=c++ --enable=warning,style,performance,portability \
-	  --error-exitcode=1 --inline-suppr --quiet --suppress=missingIncludeSystem -I src src/
+	  --error-exitcode=1 --inline-suppr --quiet --suppress=missingIncludeSystem -I include -I src src/ viewer/
 
 # -- End to end: the installed package, used by a program outside the project --
 test-install: build

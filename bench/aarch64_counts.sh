@@ -32,7 +32,7 @@ cmake --build "$build" -j 2 --target velmora_gfx velmora_gfx_portable velmora_pl
 # stb_image as Debian ships it: the header from libstb-dev, built as C, -O2.
 "$cc" -O2 -w -x c -DSTB_IMAGE_IMPLEMENTATION -c /usr/include/stb/stb_image.h -o "$build/stb_image.o"
 link() { # program library
-  "$cxx" -std=c++17 -O2 -Wall -Wextra -static -I"$src/src" -I"$src/bench" -I"$src/tools" \
+  "$cxx" -std=c++17 -O2 -Wall -Wextra -static -I"$src/include" -I"$src/bench" -I"$src/tools" \
     -isystem /usr/include/stb -o "$build/$1" "$src/bench/one_operation.cpp" \
     "$src/bench/pictures.cpp" "$build/stb_image.o" "$build/libvelmora_plain.a" "$build/$2" \
     "$build/libtga_writer.a"

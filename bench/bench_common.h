@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 struct SDL_PixelFormat;
 

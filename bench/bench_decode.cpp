@@ -11,7 +11,7 @@
 #include "peers.h"
 #include "pictures.h"
 #include "plain.h"
-#include "tga.h"
+#include <velmora/tga.h>
 
 namespace {
 

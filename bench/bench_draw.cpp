@@ -7,7 +7,7 @@
 #include "bench_common.h"
 #include "peers.h"
 #include "plain.h"
-#include "sprite.h"
+#include <velmora/sprite.h>
 
 namespace {
 

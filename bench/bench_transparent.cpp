@@ -17,7 +17,7 @@
 #include "peers.h"
 #include "pictures.h"
 #include "plain.h"
-#include "sprite.h"
+#include <velmora/sprite.h>
 
 namespace {
 

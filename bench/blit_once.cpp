@@ -10,7 +10,7 @@
 
 #include "pictures.h"
 #include "plain.h"
-#include "sprite.h"
+#include <velmora/sprite.h>
 
 constexpr pixel16 key = 0xF81F;
 

@@ -13,7 +13,7 @@
 
 #include "pictures.h"
 #include "plain.h"
-#include "tga.h"
+#include <velmora/tga.h>
 
 // Not inlined, and with C linkage, so callgrind can be told its name. Without
 // an opacity plane it runs the 24-bit decoder.

@@ -37,8 +37,8 @@
 
 #include "pictures.h"
 #include "plain.h"
-#include "sprite.h"
-#include "tga.h"
+#include <velmora/sprite.h>
+#include <velmora/tga.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 // stbi_load_from_memory to RGB, then the plain packing loop into `out`
 // (w * h pixels). Returns false when stb_image refuses the file.

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "draw.h"
+#include <velmora/draw.h>
 #include "tga_writer.h"
 
 enum class content { photo, flat };

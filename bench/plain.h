@@ -1,14 +1,14 @@
 // The plain loops: the library's kernels as first written, one pixel at a time,
 // straight from their definitions. They are the yardstick the fast kernels in
-// src/ are tested against (tests/kernel_test.cpp) and timed against (bench/).
+// src/kernels/ are tested against (tests/kernel_test.cpp) and timed against (bench/).
 // Same interfaces and behaviour as the library's functions, in namespace plain;
 // they need only the library's headers, not its code.
 #pragma once
 
 #include <cstdint>
 
-#include "draw.h"
-#include "tga.h"
+#include <velmora/draw.h>
+#include <velmora/tga.h>
 
 namespace plain {
 

@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "draw.h"
-#include "sprite.h"
+#include <velmora/draw.h>
+#include <velmora/sprite.h>
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sprite.h"
-#include "tga.h"
+#include <velmora/sprite.h>
+#include <velmora/tga.h>
 #include "velmora.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "draw.h"
+#include <velmora/draw.h>
 
 #include <cstddef>
 
-#include "kernels.h"
+#include "kernels/kernels.h"
 
 int area_fill_16(sprite_t* dst, pixel16 value, const area_t* area)
 {

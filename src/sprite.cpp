@@ -1,8 +1,8 @@
-#include "sprite.h"
+#include <velmora/sprite.h>
 
 #include <cstddef>
 
-#include "kernels.h"
+#include "kernels/kernels.h"
 
 // The blend on the fields themselves. With s, d a 5-bit field and k = 8 (6-bit
 // field: k = 4), the 8-bit expansion is k * s, the 8-bit mix is

@@ -1,10 +1,10 @@
-#include "tga.h"
+#include <velmora/tga.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "kernels.h"
+#include "kernels/kernels.h"
 #include "tga_level.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "kernels.h"
-#include "tga.h"
+#include "kernels/kernels.h"
+#include <velmora/tga.h>
 
 tga_check_t tga_to_sprite16_at(simd_level level, const tga_info_t* info, sprite_t* sprite,
                                std::uint8_t* alpha);

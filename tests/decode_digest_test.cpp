@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "malformed_files.h"
-#include "tga.h"
+#include <velmora/tga.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "canvas.h"
-#include "draw.h"
+#include "fenced.h"
+#include <velmora/draw.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "draw.h"
+#include <velmora/draw.h>
 #include "tga_writer.h"
 
 struct canvas {

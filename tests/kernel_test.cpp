@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "canvas.h"
+#include "fenced.h"
 #include "plain.h"
-#include "kernels.h"
-#include "sprite.h"
-#include "tga.h"
+#include "kernels/kernels.h"
+#include <velmora/sprite.h>
+#include <velmora/tga.h>
 #include "tga_level.h"
 #include "tga_writer.h"
 

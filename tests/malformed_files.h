@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tga.h"
+#include <velmora/tga.h>
 #include "tga_writer.h"
 
 enum class outcome {

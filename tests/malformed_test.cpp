@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "canvas.h"
+#include "fenced.h"
 #include "malformed_files.h"
-#include "sprite.h"
-#include "tga.h"
+#include <velmora/sprite.h>
+#include <velmora/tga.h>
 
 namespace {
 

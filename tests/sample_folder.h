@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "canvas.h"
+#include "fenced.h"
 #include "tga_writer.h"
 #include "velmora.h"
 

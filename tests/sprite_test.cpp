@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "canvas.h"
-#include "sprite.h"
+#include "fenced.h"
+#include <velmora/sprite.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "canvas.h"
-#include "tga.h"
+#include "fenced.h"
+#include <velmora/tga.h>
 #include "tga_writer.h"
 
 namespace {

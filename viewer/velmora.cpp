@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "sprite.h"
-#include "tga.h"
+#include <velmora/sprite.h>
+#include <velmora/tga.h>
 
 SDL_Surface* screen = nullptr;
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 constexpr int screen_width = 512;
 constexpr int screen_height = 512;

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 // dst(x + i, y + j) = src(i, j)
 int sprite_blit_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uint16_t y);

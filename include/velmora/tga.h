@@ -71,7 +71,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 // The header of a TGA file, pointing into the caller's buffer (never owned).
 struct tga_info_t {

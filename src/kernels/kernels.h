@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "draw.h"
+#include <velmora/draw.h>
 
 enum class simd_level { portable, sse2, ssse3, avx2, neon };
 

@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "draw.h"
+#include <velmora/draw.h>
 #include "kernels.h"
 
 namespace kernel_loops {

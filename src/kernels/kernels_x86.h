@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "draw.h"
+#include <velmora/draw.h>
 #include "kernels_loops.h"
 
 namespace x86 {
