@@ -38,7 +38,7 @@ TEST(rgb24_to_16, gives_back_every_pixel_from_its_expansion)
 
 TEST(area_fill_16, fills_exactly_the_area_and_nothing_else)
 {
-    canvas c(7, 5, 0x1111);
+    fenced_sprite c(7, 5, 0x1111);
     const area_t area{2, 1, 3, 2};
     EXPECT_EQ(area_fill_16(&c.sprite, 0xBEEF, &area), 0);
     for (int y = 0; y < 5; ++y) {
@@ -52,7 +52,7 @@ TEST(area_fill_16, fills_exactly_the_area_and_nothing_else)
 
 TEST(area_fill_16, whole_area_sets_every_pixel)
 {
-    canvas c(13, 9, 0);
+    fenced_sprite c(13, 9, 0);
     const area_t area{0, 0, 13, 9};
     area_fill_16(&c.sprite, 0x07E0, &area);
     for (pixel16 p : c.pixels())
@@ -62,7 +62,7 @@ TEST(area_fill_16, whole_area_sets_every_pixel)
 
 TEST(area_fill_16, zero_width_or_height_writes_nothing)
 {
-    canvas c(8, 8);
+    fenced_sprite c(8, 8);
     fill_pattern(c, 1);
     const auto before = c.pixels();
     const area_t flat{3, 3, 5, 0}, thin{3, 3, 0, 5};

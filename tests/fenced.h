@@ -7,22 +7,22 @@
 #include <velmora/draw.h>
 #include "tga_writer.h"
 
-struct canvas {
+struct fenced_sprite {
     static constexpr std::size_t fence = 64;
     static constexpr pixel16 canary = 0xDEAD;
 
     std::vector<pixel16> words;
     sprite_t sprite;
 
-    canvas(std::uint16_t w, std::uint16_t h, pixel16 fill = 0)
+    fenced_sprite(std::uint16_t w, std::uint16_t h, pixel16 fill = 0)
         : words(fence + std::size_t{w} * h + fence, canary),
           sprite{w, h, 16, words.data() + fence}
     {
         for (std::size_t i = 0; i < std::size_t{w} * h; ++i)
             sprite.pixels[i] = fill;
     }
-    canvas(const canvas&) = delete;
-    canvas& operator=(const canvas&) = delete;
+    fenced_sprite(const fenced_sprite&) = delete;
+    fenced_sprite& operator=(const fenced_sprite&) = delete;
 
     pixel16& at(int x, int y) { return sprite.pixels[std::size_t(y) * sprite.w + x]; }
 
@@ -41,8 +41,8 @@ struct canvas {
     }
 };
 
-// Distinct values for every pixel, seeded so two canvases differ.
-inline void fill_pattern(canvas& c, unsigned seed)
+// Distinct values for every pixel, seeded so two sprites differ.
+inline void fill_pattern(fenced_sprite& c, unsigned seed)
 {
     for (std::size_t i = 0; i < std::size_t{c.sprite.w} * c.sprite.h; ++i)
         c.sprite.pixels[i] = static_cast<pixel16>(i * 2654435761u + seed * 40503u);

@@ -54,7 +54,7 @@ pixel16 random_pixel(std::mt19937& rng)
     return static_cast<pixel16>(random_in(rng, 0, 0xFFFF));
 }
 
-void fill_random(canvas& c, std::mt19937& rng)
+void fill_random(fenced_sprite& c, std::mt19937& rng)
 {
     for (std::size_t i = 0; i < std::size_t{c.sprite.w} * c.sprite.h; ++i)
         c.sprite.pixels[i] = random_pixel(rng);
@@ -62,10 +62,10 @@ void fill_random(canvas& c, std::mt19937& rng)
 
 // Two sprites of one size holding the same random pixels: one for the library,
 // one for the plain loop.
-struct twin_canvases {
-    canvas fast, slow;
+struct twin_sprites {
+    fenced_sprite fast, slow;
 
-    twin_canvases(int w, int h, std::mt19937& rng)
+    twin_sprites(int w, int h, std::mt19937& rng)
         : fast(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)),
           slow(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h))
     {
@@ -103,7 +103,7 @@ TEST(fill_kernel, every_level_fills_exactly_n_pixels_at_any_alignment)
     for (simd_level level : levels_here()) {
         for (int n = 0; n <= 300; n += (n < 70 ? 1 : 17)) {
             for (int offset = 0; offset < 17; offset += 3) {
-                canvas c(static_cast<std::uint16_t>(offset + n + 40), 1, 0x1234);
+                fenced_sprite c(static_cast<std::uint16_t>(offset + n + 40), 1, 0x1234);
                 const pixel16 value = random_pixel(rng);
                 fill_rows(level, c.sprite.pixels + offset, static_cast<std::size_t>(n), 1, 0, value);
                 for (int i = 0; i < c.sprite.w; ++i) {
@@ -122,7 +122,7 @@ TEST(area_fill_16, matches_the_plain_loop_on_random_areas)
     std::mt19937 rng(2);
     for (int round = 0; round < 400; ++round) {
         const int w = random_in(rng, 1, 90), h = random_in(rng, 1, 12);
-        twin_canvases twins(w, h, rng);
+        twin_sprites twins(w, h, rng);
         auto& [fast, slow] = twins;
         area_t area = random_area(rng, w, h);
         if (round % 5 == 0) // whole rows, which the kernel takes as one run
@@ -186,9 +186,9 @@ TEST(sprite_area_blit_16, matches_the_plain_loop_between_sprites)
         const bool packed = round % 4 == 0;
         const int sw = random_in(rng, 1, 80), sh = random_in(rng, 1, 10);
         const int dw = packed ? sw : random_in(rng, 1, 80), dh = random_in(rng, 1, 10);
-        canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        fenced_sprite src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
         fill_random(src, rng);
-        twin_canvases twins(dw, dh, rng);
+        twin_sprites twins(dw, dh, rng);
         auto& [fast, slow] = twins;
         area_t area = random_area(rng, sw, sh);
         area.w = static_cast<std::uint16_t>(std::min<int>(area.w, dw));
@@ -208,7 +208,7 @@ TEST(sprite_area_blit_16, overlap_within_one_sprite_keeps_the_pixel_by_pixel_res
     std::mt19937 rng(5);
     for (int round = 0; round < 3000; ++round) {
         const int w = random_in(rng, 1, 70), h = random_in(rng, 1, 8);
-        twin_canvases twins(w, h, rng);
+        twin_sprites twins(w, h, rng);
         auto& [fast, slow] = twins;
         area_t area = random_area(rng, w, h);
         if (round % 3 == 0) // a single row moved right by a little: the repeating case
@@ -230,7 +230,7 @@ TEST(sprite_blit_16, packed_rows_copied_lower_within_one_buffer_repeat_like_the_
     // Two sprites over one buffer, 37 pixels wide: the top three rows copied one
     // or two rows lower overlap themselves as one long run.
     for (std::uint16_t y = 0; y < 3; ++y) {
-        canvas fast(37, 6), slow(37, 6);
+        fenced_sprite fast(37, 6), slow(37, 6);
         fill_pattern(fast, y);
         slow.words = fast.words;
         const sprite_t top_fast{37, 3, 16, fast.sprite.pixels}, top_slow{37, 3, 16, slow.sprite.pixels};
@@ -277,9 +277,9 @@ TEST(sprite_blit_alpha_16, matches_the_plain_loop_at_random_sizes_positions_and_
     for (int round = 0; round < 600; ++round) {
         const int sw = random_in(rng, 0, 70), sh = random_in(rng, 0, 6);
         const int dw = sw + random_in(rng, 0, 20), dh = sh + random_in(rng, 0, 4);
-        canvas src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        fenced_sprite src(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
         fill_random(src, rng);
-        twin_canvases twins(dw, dh, rng);
+        twin_sprites twins(dw, dh, rng);
         auto& [fast, slow] = twins;
         const int x = random_in(rng, 0, dw - sw), y = random_in(rng, 0, dh - sh);
         const int pick = random_in(rng, 0, 9);
@@ -419,9 +419,9 @@ TEST(transparent_blits, match_the_plain_loops_on_random_areas_positions_and_over
         const int dw = within || packed ? sw : random_in(rng, 1, 80);
         const int dh = within ? sh : random_in(rng, 1, 10);
         const pixel16 key = random_pixel(rng);
-        canvas other(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
+        fenced_sprite other(static_cast<std::uint16_t>(sw), static_cast<std::uint16_t>(sh));
         fill_keyed(other.sprite.pixels, std::size_t(sw) * sh, key, rng);
-        twin_canvases twins(dw, dh, rng);
+        twin_sprites twins(dw, dh, rng);
         auto& [fast, slow] = twins;
         if (within) {
             fill_keyed(fast.sprite.pixels, std::size_t(sw) * sh, key, rng);
@@ -489,7 +489,7 @@ TEST(convert_kernel, every_level_packs_exactly_n_pixels_reading_exactly_3n_bytes
             bytes bgr(3 * static_cast<std::size_t>(n));
             for (auto& b : bgr)
                 b = static_cast<std::uint8_t>(random_in(rng, 0, 255));
-            canvas c(static_cast<std::uint16_t>(n + 3), 1, 0x0BAD);
+            fenced_sprite c(static_cast<std::uint16_t>(n + 3), 1, 0x0BAD);
             convert_bgr(level, c.sprite.pixels + 1, bgr.data(), static_cast<std::size_t>(n));
             ASSERT_EQ(c.at(0, 0), 0x0BAD);
             for (int i = 0; i < n; ++i)
@@ -509,14 +509,14 @@ struct decode_result {
     std::vector<pixel16> words;
 };
 
-// Both decoders write into fenced canvases pre-filled alike, so untouched pixels
+// Both decoders write into fenced sprites pre-filled alike, so untouched pixels
 // and stray writes compare too, also on refusal.
 template <typename Decode>
 decode_result run_decoder(const bytes& file, std::size_t count, Decode decode)
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     testing::internal::CaptureStdout();
     decode(&info, &sprite);
@@ -538,7 +538,7 @@ expansion expand_at(simd_level level, const bytes& file, std::size_t count)
 {
     tga_info_t info{};
     tga_info(file.data(), file.size(), &info);
-    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
     const picture_rows rows{target.sprite.pixels, info.w, info.h, info.hv != 0, info.rl != 0};
     bool whole = true;
     if (info.type == 2)
@@ -781,13 +781,13 @@ struct quiet_result {
     bytes alpha;
 };
 
-// Into a fenced canvas and a fenced opacity plane (or none), both pre-filled.
+// Into a fenced fenced_sprite and a fenced opacity plane (or none), both pre-filled.
 template <typename Decode>
 quiet_result run_quiet(const bytes& file, std::size_t count, bool with_alpha, Decode decode)
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    canvas target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
     bytes alpha(count + 64, 0x77);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     const tga_check_t status = decode(&info, &sprite, with_alpha ? alpha.data() + 32 : nullptr);

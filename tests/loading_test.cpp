@@ -6,7 +6,7 @@ namespace {
 
 // Picture drawn at (x, y) as the viewer should show it; pixels it does not
 // cover keep what the screen holds.
-void expect_picture_at(canvas& screen, const rgb_picture& p, int x, int y, int visible_w,
+void expect_picture_at(fenced_sprite& screen, const rgb_picture& p, int x, int y, int visible_w,
                        int visible_h)
 {
     for (int j = 0; j < visible_h; ++j) {
@@ -15,7 +15,7 @@ void expect_picture_at(canvas& screen, const rgb_picture& p, int x, int y, int v
     }
 }
 
-void expect_blue(canvas& screen, int x0, int y0, int x1, int y1)
+void expect_blue(fenced_sprite& screen, int x0, int y0, int x1, int y1)
 {
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x)
@@ -35,7 +35,7 @@ rgb_picture stripes(std::uint16_t w, std::uint16_t h, std::uint32_t seed)
 
 struct loading : testing::Test {
     sample_folder folder;
-    canvas screen{512, 512};
+    fenced_sprite screen{512, 512};
     rgb_picture pictures[4] = {noise_picture(256, 256, 1), noise_picture(256, 256, 2),
                                stripes(256, 256, 3), stripes(256, 256, 4)};
 

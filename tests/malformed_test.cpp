@@ -33,7 +33,7 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 
 constexpr pixel16 canary = 0xDEAD;
-static_assert(canvas::canary == canary, "one canary word for buffers and fences");
+static_assert(fenced_sprite::canary == canary, "one canary word for buffers and fences");
 
 // ---- Building the files ----
 
@@ -414,7 +414,7 @@ TEST_P(malformed, library_gives_the_expected_outcome)
     const bool allocate = tga24_check(&info) == tga_ok;
     const std::size_t pixels = allocate ? std::size_t{info.w} * info.h : 0;
     ASSERT_LE(pixels * sizeof(pixel16), allocation_limit);
-    canvas buffer(allocate ? info.w : 0, allocate ? info.h : 0, canary);
+    fenced_sprite buffer(allocate ? info.w : 0, allocate ? info.h : 0, canary);
     sprite_t sprite{1, 1, 1, buffer.sprite.pixels};
 
     testing::internal::CaptureStdout();
@@ -463,17 +463,17 @@ TEST_P(malformed, quiet_decoder_gives_the_expected_status)
     if (count * 3 > allocation_limit)
         return; // refused by the check: nothing to decode into
 
-    canvas buffer(info.w, info.h, canary);
-    std::vector<std::uint8_t> alpha(count + 2 * canvas::fence, 0xAD);
+    fenced_sprite buffer(info.w, info.h, canary);
+    std::vector<std::uint8_t> alpha(count + 2 * fenced_sprite::fence, 0xAD);
     sprite_t sprite{1, 1, 1, buffer.sprite.pixels};
     testing::internal::CaptureStdout();
-    const tga_check_t status = tga_to_sprite16(&info, &sprite, alpha.data() + canvas::fence);
+    const tga_check_t status = tga_to_sprite16(&info, &sprite, alpha.data() + fenced_sprite::fence);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(status, expected.value_or(status));
     EXPECT_TRUE(status != tga_ok || check == tga_ok) << "the check refuses a file that decodes";
     EXPECT_TRUE(buffer.fences_intact());
-    EXPECT_EQ(std::count(alpha.begin(), alpha.begin() + canvas::fence, 0xAD), canvas::fence);
-    EXPECT_EQ(std::count(alpha.end() - canvas::fence, alpha.end(), 0xAD), canvas::fence);
+    EXPECT_EQ(std::count(alpha.begin(), alpha.begin() + fenced_sprite::fence, 0xAD), fenced_sprite::fence);
+    EXPECT_EQ(std::count(alpha.end() - fenced_sprite::fence, alpha.end(), 0xAD), fenced_sprite::fence);
     EXPECT_EQ(sprite.pixels, buffer.sprite.pixels);
     if (status != tga_ok) {
         EXPECT_EQ(sprite.w + sprite.h + sprite.bpp, 0);
@@ -485,7 +485,7 @@ TEST_P(malformed, quiet_decoder_gives_the_expected_status)
     if (expected && (c.expected == outcome::shown || c.quiet)) {
         ASSERT_EQ(std::size_t{c.picture.w} * c.picture.h, count);
         EXPECT_EQ(buffer.pixels(), expected_pixels(c.picture));
-        EXPECT_EQ(std::count(alpha.begin() + canvas::fence, alpha.end() - canvas::fence, 255),
+        EXPECT_EQ(std::count(alpha.begin() + fenced_sprite::fence, alpha.end() - fenced_sprite::fence, 255),
                   static_cast<std::ptrdiff_t>(count));
     }
 }

@@ -85,7 +85,7 @@ TEST_P(malformed, viewer_loading_reports_it_and_shows_the_other_samples)
     const good_samples good;
     good.put(folder);
     folder.put(1, c.file);
-    canvas screen(512, 512);
+    fenced_sprite screen(512, 512);
 
     malloc_watch::largest = 0;
     malloc_watch::watching = true;
@@ -105,7 +105,7 @@ TEST_P(malformed, viewer_loading_reports_it_and_shows_the_other_samples)
         draw_expected(expected, c.picture, 256, 0);
     draw_expected(expected, good.pictures[2], 0, 256);
     draw_expected(expected, good.pictures[3], 256, 256);
-    ASSERT_EQ(std::count(expected.begin(), expected.end(), canvas::canary), 0)
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), fenced_sprite::canary), 0)
         << "the test pictures must not hold the canary word";
     EXPECT_EQ(first_difference(screen.pixels(), expected), "");
     EXPECT_TRUE(screen.fences_intact());

@@ -54,7 +54,7 @@ struct loading_result {
     std::string out, err;
 };
 
-inline loading_result run_loading(canvas& screen)
+inline loading_result run_loading(fenced_sprite& screen)
 {
     const area_t everything{0, 0, screen.sprite.w, screen.sprite.h};
     area_fill_16(&screen.sprite, background_blue, &everything);

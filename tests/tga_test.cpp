@@ -25,9 +25,9 @@ struct decoded {
     sprite_t sprite;
 };
 
-// Decodes into a fenced canvas of exactly w * h pixels, pre-filled with a canary
+// Decodes into a fenced fenced_sprite of exactly w * h pixels, pre-filled with a canary
 // value so a pixel the decoder forgot stands out.
-decoded decode(const bytes& file, canvas& target)
+decoded decode(const bytes& file, fenced_sprite& target)
 {
     const tga_info_t info = info_of(file);
     sprite_t sprite{0xAAAA, 0xAAAA, 0xAAAA, target.sprite.pixels};
@@ -47,7 +47,7 @@ rgb_picture numbered_picture(std::uint16_t w, std::uint16_t h)
     return p;
 }
 
-void expect_sprite_shows(const decoded& d, canvas& target, const rgb_picture& p)
+void expect_sprite_shows(const decoded& d, fenced_sprite& target, const rgb_picture& p)
 {
     EXPECT_EQ(d.message, "");
     ASSERT_EQ(d.sprite.w, p.w);
@@ -131,7 +131,7 @@ TEST(tga24_to_sprite16, row_order_and_direction_come_out_top_down_left_to_right)
     top_down[17] = 0x20;
     mirrored[17] = 0x30;
 
-    canvas out(2, 2);
+    fenced_sprite out(2, 2);
     decode(bottom_up, out);
     EXPECT_EQ(out.pixels(), (std::vector<pixel16>{packed(c), packed(d), packed(a), packed(b)}));
     decode(top_down, out);
@@ -151,7 +151,7 @@ TEST(tga24_to_sprite16, every_layout_shows_the_picture)
         layout.right_to_left = variant & 4;
         layout.id_length = 5;
         layout.extra_descriptor_bits = 0x0F; // attribute bits: ignored
-        canvas out(29, 13, 0xAAAA);
+        fenced_sprite out(29, 13, 0xAAAA);
         SCOPED_TRACE(variant);
         expect_sprite_shows(decode(tga_encode(p, layout), out), out, p);
     }
@@ -165,7 +165,7 @@ TEST(tga24_to_sprite16, run_and_raw_packets_of_every_length)
     file.insert(file.end(), {0xFF, 30, 20, 10}); // 128 equal pixels
     file.insert(file.end(), {0x00, 50, 100, 200}); // one raw pixel
     file.insert(file.end(), {0x9E, 30, 20, 10}); // 31 more
-    canvas out(160, 1);
+    fenced_sprite out(160, 1);
     expect_sprite_shows(decode(file, out), out, p);
 }
 
@@ -175,7 +175,7 @@ TEST(tga24_to_sprite16, run_packet_crosses_row_end_bottom_up)
     // first pixel of the top row, then a raw packet of 2 ends the picture.
     bytes file = tga_header(10, 3, 2, 24, 0);
     file.insert(file.end(), {0x83, 0, 0, 248, 0x01, 0, 252, 0, 248, 0, 0});
-    canvas out(3, 2);
+    fenced_sprite out(3, 2);
     decode(file, out);
     EXPECT_EQ(out.pixels(), (std::vector<pixel16>{0xF800, 0x07E0, 0x001F, 0xF800, 0xF800, 0xF800}));
 }
@@ -191,7 +191,7 @@ TEST(tga24_to_sprite16, packet_overrunning_the_picture_is_cut_at_its_end)
         SCOPED_TRACE(int(l.descriptor));
         bytes run = tga_header(10, 3, 3, 24, l.descriptor);
         run.insert(run.end(), {0x87, 8, 8, 8, 0xFF, 0, 0, 255}); // 8 + 128 pixels for 9
-        canvas out(3, 3);
+        fenced_sprite out(3, 3);
         EXPECT_EQ(decode(run, out).message, "");
         std::vector<pixel16> expected(9, 0x0841);
         expected[std::size_t(l.last_y) * 3 + l.last_x] = 0xF800;
@@ -202,7 +202,7 @@ TEST(tga24_to_sprite16, packet_overrunning_the_picture_is_cut_at_its_end)
         raw.push_back(0x05); // 6 raw pixels for 4: only 4 are there, and only 4 are read
         for (int i = 0; i < 4; ++i)
             raw.insert(raw.end(), {0, 0, 255});
-        canvas out2(2, 2);
+        fenced_sprite out2(2, 2);
         EXPECT_EQ(decode(raw, out2).message, "");
         EXPECT_EQ(out2.pixels(), std::vector<pixel16>(4, 0xF800));
         EXPECT_TRUE(out2.fences_intact());
@@ -291,11 +291,11 @@ struct quiet_decoded {
     std::vector<std::uint8_t> alpha;
 };
 
-// Decodes into a fenced canvas and a fenced opacity plane of exactly w * h.
+// Decodes into a fenced fenced_sprite and a fenced opacity plane of exactly w * h.
 quiet_decoded decode_quietly(const bytes& file)
 {
     const tga_info_t info = info_of(file);
-    canvas out(info.w, info.h, 0xAAAA);
+    fenced_sprite out(info.w, info.h, 0xAAAA);
     const std::size_t count = std::size_t{info.w} * info.h;
     std::vector<std::uint8_t> alpha(count + 64, 0x77);
     sprite_t sprite{0xAAAA, 0xAAAA, 0xAAAA, out.sprite.pixels};
@@ -393,7 +393,7 @@ TEST(tga_to_sprite16, a_24_bit_file_gives_the_24_bit_decoders_pixels_fully_opaqu
     tga_layout layout = make_layout(true, false);
     layout.right_to_left = true;
     const bytes file = tga_encode(p, layout);
-    canvas old(23, 11);
+    fenced_sprite old(23, 11);
     decode(file, old);
     const quiet_decoded d = decode_quietly(file);
     EXPECT_EQ(d.status, tga_ok);
