@@ -164,6 +164,20 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
     return 0;
 }
 
+int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area)
+{
+    if (out == nullptr || src == nullptr || area == nullptr || src->pixels == nullptr)
+        return -1;
+    for (std::size_t j = 0; j < area->h; ++j) {
+        for (std::size_t i = 0; i < area->w; ++i) {
+            const pixel16 p = src->pixels[(area->y + j) * src->w + area->x + i];
+            *out++ = static_cast<std::uint8_t>(p >> 8);
+            *out++ = static_cast<std::uint8_t>(p & 0xFF);
+        }
+    }
+    return 0;
+}
+
 int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,
                          std::uint8_t weight)
 {

@@ -24,6 +24,9 @@ int sprite_blit_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uin
 int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
                         std::uint16_t x, std::uint16_t y);
 
+// out[2k], out[2k + 1] = the high and low byte of the area's k-th pixel, row after row
+int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area);
+
 // per channel, on 8-bit expansions: D = ((255 - weight) * S + weight * D) / 255
 int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,
                          std::uint8_t weight);

@@ -53,6 +53,18 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
     return 0;
 }
 
+int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area)
+{
+    if (out == nullptr || src == nullptr || area == nullptr || src->pixels == nullptr)
+        return -1;
+    if (is_empty(area->w, area->h))
+        return 0;
+    const std::size_t stride = src->w;
+    copy_be_rows(best_simd_level(), out, src->pixels + area->y * stride + area->x, stride, area->w,
+                 area->h);
+    return 0;
+}
+
 int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,
                          std::uint8_t weight)
 {

@@ -4,6 +4,7 @@
 // against the library as shipped and against its portable-only twin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -239,6 +240,64 @@ TEST(sprite_blit_16, packed_rows_copied_lower_within_one_buffer_repeat_like_the_
         plain::sprite_blit_16(&all_slow, &top_slow, 0, y);
         ASSERT_EQ(fast.words, slow.words) << y;
     }
+}
+
+// ---------------------------------------------------------------- byte-swapped copy
+
+// Every level against the plain loop: every width to past the vector tails, at
+// odd output and source offsets, from packed sprites (one run) and from areas
+// of wider ones; the bytes around the output stay as they were. Then each
+// level swaps a whole sprite in place.
+TEST(copy_be_kernel, every_level_matches_the_plain_loop_and_writes_only_its_bytes)
+{
+    std::mt19937 rng(13);
+    constexpr std::size_t fence = 37;
+    for (simd_level level : levels_here()) {
+        for (int round = 0; round < 600; ++round) {
+            const int w = round < 100 ? round : random_in(rng, 1, 90);
+            const int h = random_in(rng, 1, 5);
+            const int stride = round % 3 == 0 ? w : w + random_in(rng, 1, 9);
+            std::vector<pixel16> src(std::size_t(stride) * h + 1);
+            for (auto& p : src)
+                p = random_pixel(rng);
+            const std::size_t skip = static_cast<std::size_t>(random_in(rng, 0, 1));
+            const std::size_t at = fence + static_cast<std::size_t>(random_in(rng, 0, 3));
+            bytes fast(2 * fence + 2 * std::size_t(w) * h, 0xA5), slow = fast;
+            copy_be_rows(level, fast.data() + at, src.data() + skip, stride, w, h);
+            const sprite_t whole{static_cast<std::uint16_t>(stride), static_cast<std::uint16_t>(h),
+                                 16, src.data() + skip};
+            const area_t area{0, 0, static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)};
+            plain::sprite_area_copy_be_16(slow.data() + at, &whole, &area);
+            ASSERT_EQ(fast, slow) << name_of(level) << " " << w << "x" << h << " stride " << stride;
+        }
+        std::vector<pixel16> words(301), expected(words.size());
+        for (auto& p : words)
+            p = random_pixel(rng);
+        const sprite_t whole{static_cast<std::uint16_t>(words.size()), 1, 16, words.data()};
+        const area_t all{0, 0, whole.w, 1};
+        plain::sprite_area_copy_be_16(reinterpret_cast<std::uint8_t*>(expected.data()), &whole, &all);
+        copy_be_rows(level, reinterpret_cast<std::uint8_t*>(words.data()), words.data(), words.size(),
+                     words.size(), 1);
+        ASSERT_EQ(words, expected) << name_of(level) << " in place";
+    }
+}
+
+TEST(sprite_area_copy_be_16, gives_high_bytes_first_and_refuses_null_pointers)
+{
+    pixel16 pixels[6] = {0x0102, 0x0304, 0x0506, 0x0708, 0x090A, 0x0B0C};
+    const sprite_t src{3, 2, 16, pixels};
+    const area_t area{1, 0, 2, 2};
+    std::uint8_t out[10] = {};
+    EXPECT_EQ(sprite_area_copy_be_16(out + 1, &src, &area), 0);
+    const std::uint8_t expected[10] = {0, 3, 4, 5, 6, 9, 10, 11, 12, 0};
+    EXPECT_TRUE(std::equal(out, out + 10, expected));
+
+    const sprite_t no_pixels{3, 2, 16, nullptr};
+    EXPECT_EQ(sprite_area_copy_be_16(nullptr, &src, &area), -1);
+    EXPECT_EQ(sprite_area_copy_be_16(out, nullptr, &area), -1);
+    EXPECT_EQ(sprite_area_copy_be_16(out, &src, nullptr), -1);
+    EXPECT_EQ(sprite_area_copy_be_16(out, &no_pixels, &area), -1);
+    EXPECT_TRUE(std::equal(out, out + 10, expected));
 }
 
 // ---------------------------------------------------------------- blend

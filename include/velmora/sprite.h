@@ -21,6 +21,10 @@ int sprite_blit_16(sprite_t* dst, const sprite_t* src, std::uint16_t x, std::uin
 int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
                         std::uint16_t x, std::uint16_t y);
 
+// Writes the area's pixels row after row to `out` (area.w * area.h * 2 bytes), each
+// pixel high byte first: the order SPI and 8080-parallel RGB565 panels take.
+int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area);
+
 // per channel, on 8-bit expansions: D = ((255 - weight) * S + weight * D) / 255
 // weight is the share of the destination that survives: 0 copies, 255 leaves dst alone.
 int sprite_blit_alpha_16(sprite_t* dst, const sprite_t* src, std::int32_t x, std::int32_t y,

@@ -90,6 +90,22 @@ void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::siz
         copy_forward(to + j * to_stride, from + j * from_stride, w);
 }
 
+void copy_be_rows(simd_level level, std::uint8_t* out, const pixel16* from,
+                  std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2: return copy_be_rows_at<simd_level::avx2>(out, from, from_stride, w, h);
+    case simd_level::ssse3: return copy_be_rows_at<simd_level::ssse3>(out, from, from_stride, w, h);
+    case simd_level::sse2: return copy_be_rows_at<simd_level::sse2>(out, from, from_stride, w, h);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon: return copy_be_rows_at<simd_level::neon>(out, from, from_stride, w, h);
+#endif
+    default: return copy_be_rows_at<simd_level::portable>(out, from, from_stride, w, h);
+    }
+}
+
 void blend_rows(simd_level level, pixel16* to, std::size_t to_stride, const pixel16* from,
                 std::size_t from_stride, std::size_t w, std::size_t h, unsigned weight)
 {

@@ -63,6 +63,14 @@ void copy_forward(pixel16* to, const pixel16* from, std::size_t n);
 void copy_rows(pixel16* to, std::size_t to_stride, const pixel16* from, std::size_t from_stride,
                std::size_t w, std::size_t h);
 
+// row j, pixel i < w, p = from[j * from_stride + i]:
+//   out[2 * (j * w + i)] = p >> 8, out[2 * (j * w + i) + 1] = p & 0xFF
+// Every level loads a pixel before it stores its bytes and walks forward, so
+// `out` may be the source's own bytes (an in-place swap) or lie anywhere
+// before them; any other overlap is the caller's fault.
+void copy_be_rows(simd_level level, std::uint8_t* out, const pixel16* from,
+                  std::size_t from_stride, std::size_t w, std::size_t h);
+
 // per field c (red 5, green 6, blue 5 bits), for row j, pixel i < w:
 //   T.c = ((255 - weight) * F.c + weight * T.c) / 255
 // with T = to[j * to_stride + i], F = from[j * from_stride + i]; rows and pixels

@@ -65,6 +65,13 @@ template <simd_level L>
 stored_status decode_stored_at(const stored_format& format, const std::uint8_t* data,
                                std::size_t size, bool run_length, const picture_planes& planes);
 
+// ---- byte-swapped copy for panels (kernels_x86_swap.cpp, kernels_neon_swap.cpp)
+
+// portable, sse2, ssse3, avx2, neon
+template <simd_level L>
+void copy_be_rows_at(std::uint8_t* out, const pixel16* from, std::size_t from_stride,
+                     std::size_t w, std::size_t h);
+
 #if VELMORA_X86_SIMD
 // The best x86-64 level this CPU has, asked once (kernels_x86.cpp).
 simd_level x86_simd_level();

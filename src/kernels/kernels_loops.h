@@ -152,6 +152,31 @@ void blit_a8_rows_with(Level level, pixel16* to, std::size_t to_stride, const pi
     }
 }
 
+// ---------------------------------------------------------------- byte-swapped copy
+
+// From the value, not its bytes: the same output on either byte order.
+inline void copy_be_span_portable(std::uint8_t* out, const pixel16* from, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const pixel16 p = from[i];
+        out[2 * i] = static_cast<std::uint8_t>(p >> 8);
+        out[2 * i + 1] = static_cast<std::uint8_t>(p);
+    }
+}
+
+// Rows as wide as the stride follow each other in memory: one span.
+template <typename Level>
+void copy_be_rows_with(Level level, std::uint8_t* out, const pixel16* from,
+                       std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    if (w == from_stride) {
+        copy_be_span(level, out, from, w * h);
+        return;
+    }
+    for (std::size_t j = 0; j < h; ++j)
+        copy_be_span(level, out + 2 * w * j, from + j * from_stride, w);
+}
+
 // ---------------------------------------------------------------- decoding
 
 constexpr std::size_t pixel_bytes = 3;

@@ -37,6 +37,11 @@ void blit_a8_span(portable_t, pixel16* to, const pixel16* from, const std::uint8
     blit_a8_span_portable(to, from, alpha, n);
 }
 
+void copy_be_span(portable_t, std::uint8_t* out, const pixel16* from, std::size_t n)
+{
+    copy_be_span_portable(out, from, n);
+}
+
 // ---- decoding every stored format
 
 void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
@@ -127,6 +132,13 @@ bool expand_rle_at<simd_level::portable>(const std::uint8_t* data, std::size_t s
                                          const picture_rows& rows)
 {
     return expand_rle_with(portable_t{}, data, size, rows);
+}
+
+template <>
+void copy_be_rows_at<simd_level::portable>(std::uint8_t* out, const pixel16* from,
+                                           std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    copy_be_rows_with(portable_t{}, out, from, from_stride, w, h);
 }
 
 // ---- decoding every stored format

@@ -1,0 +1,107 @@
+// The byte-swapped copy for panels at the x86-64 levels: SSE2 swaps the bytes
+// of each 16-bit lane with two shifts, SSSE3 and AVX2 with one byte shuffle.
+// Each vector is loaded before it is stored and the tails go pixel by pixel,
+// so an in-place swap (out on the source's own bytes) stays exact.
+#include "kernels_levels.h"
+
+#if VELMORA_X86_SIMD
+
+#include <immintrin.h>
+
+#include "kernels_loops.h"
+
+namespace {
+
+using namespace kernel_loops;
+
+struct sse2_t {};
+struct ssse3_t {};
+struct avx2_t {};
+
+inline __m128i load8(const pixel16* from)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+
+inline void store16(std::uint8_t* out, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+
+inline __m128i swap_sse2(__m128i v)
+{
+    return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+void copy_be_span(sse2_t, std::uint8_t* out, const pixel16* from, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = load8(from + i);
+        const __m128i b = load8(from + i + 8);
+        store16(out + 2 * i, swap_sse2(a));
+        store16(out + 2 * i + 16, swap_sse2(b));
+    }
+    for (; i + 8 <= n; i += 8)
+        store16(out + 2 * i, swap_sse2(load8(from + i)));
+    copy_be_span_portable(out + 2 * i, from + i, n - i);
+}
+
+__attribute__((target("ssse3"))) void copy_be_span(ssse3_t, std::uint8_t* out,
+                                                   const pixel16* from, std::size_t n)
+{
+    const __m128i order = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = load8(from + i);
+        const __m128i b = load8(from + i + 8);
+        store16(out + 2 * i, _mm_shuffle_epi8(a, order));
+        store16(out + 2 * i + 16, _mm_shuffle_epi8(b, order));
+    }
+    for (; i + 8 <= n; i += 8)
+        store16(out + 2 * i, _mm_shuffle_epi8(load8(from + i), order));
+    copy_be_span_portable(out + 2 * i, from + i, n - i);
+}
+
+__attribute__((target("avx2"))) void copy_be_span(avx2_t, std::uint8_t* out, const pixel16* from,
+                                                  std::size_t n)
+{
+    const __m256i order = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14,
+                                           1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_shuffle_epi8(a, order));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32),
+                            _mm256_shuffle_epi8(b, order));
+    }
+    copy_be_span(ssse3_t{}, out + 2 * i, from + i, n - i);
+}
+
+} // namespace
+
+template <>
+void copy_be_rows_at<simd_level::sse2>(std::uint8_t* out, const pixel16* from,
+                                       std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    copy_be_rows_with(sse2_t{}, out, from, from_stride, w, h);
+}
+
+template <>
+__attribute__((target("ssse3"))) void
+copy_be_rows_at<simd_level::ssse3>(std::uint8_t* out, const pixel16* from,
+                                   std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    copy_be_rows_with(ssse3_t{}, out, from, from_stride, w, h);
+}
+
+template <>
+__attribute__((target("avx2"))) void
+copy_be_rows_at<simd_level::avx2>(std::uint8_t* out, const pixel16* from,
+                                  std::size_t from_stride, std::size_t w, std::size_t h)
+{
+    copy_be_rows_with(avx2_t{}, out, from, from_stride, w, h);
+}
+
+#endif
