@@ -61,7 +61,7 @@ def theme(group):
     """decode (24-bit), variants (every other TGA variant), transparent (key, alpha plane) or draw."""
     first = group.split("/")[0]
     return {"decode": "decode", "tga_to_sprite16": "variants", "key": "transparent",
-            "alpha8": "transparent"}.get(first, "draw")
+            "alpha8": "transparent", "panel": "panel"}.get(first, "draw")
 
 
 def in_theme(rates, name):
@@ -199,6 +199,7 @@ def targets(rates):
         ("sprite_area_blit_16 ≥ 0.9× memcpy per row", 0.9, over("copy/sprite_area_blit_16", "memcpy_rows")),
         ("sprite_area_blit_16 ≥ 3× SDL_BlitSurface", 3, over("copy/sprite_area_blit_16", "sdl_blitsurface")),
         ("area_fill_16 ≥ 0.9× memset per row", 0.9, over("fill/", "memset_rows")),
+        ("sprite_area_copy_be_16 ≥ 0.9× memcpy per row", 0.9, over("panel/", "memcpy_rows")),
         ("area_fill_16 ≥ 3× SDL_FillRect", 3, over("fill/", "sdl_fillrect")),
         ("sprite_blit_alpha_16 ≥ 3.5× SDL alpha 77", 3.5, over("blend/", "sdl_alpha_77")),
         ("colour key, disc ≥ 4× SDL's colour-key blit", 4, over("key/sprite_blit_key_16/", "sdl_colorkey")),
@@ -232,6 +233,17 @@ def targets(rates):
             met = "yes, by the floor (%s)" % ", ".join(fmt_ratio(a) for _, a in pairs)
         lines.append("| %s | %d | %s | %s | %s |" % (name, len(values), fmt_ratio(min(values)),
                                                   fmt_ratio(statistics.median(values)), met))
+    return "\n".join(lines)
+
+
+def panel_table(rates):
+    """The byte-swapped copy: each contender's rate over memcpy of the same bytes per row."""
+    groups = in_theme(rates, "panel")
+    contenders = [c for c in groups[0][1] if c != "memcpy_rows"] if groups else []
+    lines = ["| area | " + " | ".join(contenders) + " |", "|---|" + "---:|" * len(contenders)]
+    for group, r in groups:
+        lines.append("| %s | %s |" % (group.split("/")[2], " | ".join(
+            fmt_ratio(ratio(r.get(c), r.get("memcpy_rows"))) for c in contenders)))
     return "\n".join(lines)
 
 
@@ -281,6 +293,8 @@ def main():
     print(draw_table(rates, shares))
     print("\n### Transparent blits\n")
     print(draw_table(rates, shares, "transparent"))
+    print("\n### Byte-swapped output for panels (each contender over memcpy per row)\n")
+    print(panel_table(rates))
     print("\n### Every rate (medians, megapixels per second)\n")
     print(rates_table(rates))
     if len(sys.argv) == 4:

@@ -96,6 +96,7 @@ int main(int argc, char** argv)
     register_transparent_blits();
     register_decoding();
     register_variant_decoding();
+    register_panel_output();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernels/kernels.h"
+#include "kernels/kernels_levels.h"
 #include "tga_level.h"
 
 namespace {
@@ -186,43 +187,70 @@ bool map_alpha_unused(const tga_info_t* info)
     return true;
 }
 
+// The colour map packed for the kernels: entry by stored index, and on the
+// builds with byte-shuffle lookups the same as three planes of 256 bytes. A
+// Cortex-M build carries only the first kilobyte.
 struct packed_map {
-    pixel16 pixels[256];
-    std::uint8_t alpha[256];
     std::uint32_t both[256];
+#if VELMORA_X86_SIMD || VELMORA_NEON
     std::uint8_t planes[3 * 256]; // low bytes, high bytes, opacities
+#endif
 };
 
+// Entries are converted this many at a time, through a small buffer rather
+// than whole maps of pixels and opacities beside the tables.
+constexpr std::size_t map_chunk = 32;
+
+void put_entries(packed_map& map, unsigned index, const pixel16* pixels,
+                 const std::uint8_t* alpha, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i, ++index) {
+        map.both[index] = pixels[i] | std::uint32_t{alpha[i]} << 16;
+#if VELMORA_X86_SIMD || VELMORA_NEON
+        map.planes[index] = static_cast<std::uint8_t>(pixels[i]);
+        map.planes[256 + index] = static_cast<std::uint8_t>(pixels[i] >> 8);
+        map.planes[512 + index] = alpha[i];
+#endif
+    }
+}
+
 // Index i (first <= i < first + length, i < 256) gets entry i - first: the
-// entries up to index 255 convert as one stretch of stored pixels.
+// entries up to index 255 convert as one stretch of stored pixels. The rest
+// of the table stays 0 and is never read.
 stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map)
 {
-    std::memset(map.pixels, 0, sizeof map.pixels);
-    std::memset(map.alpha, 0, sizeof map.alpha);
+    std::memset(&map, 0, sizeof map);
     const unsigned first = info->map_first < 256 ? info->map_first : 256;
-    const unsigned end = std::min(std::uint32_t{info->map_first} + info->map_length, 256u);
+    const unsigned end = std::min<unsigned>(info->map_first + info->map_length, 256u);
     const std::size_t n = end > first ? end - first : 0;
-    if (info->map_bits == 24) {
-        convert_bgr(level, map.pixels + first, info->map, n);
-        std::memset(map.alpha + first, 255, n);
-    } else {
-        // 15/16-bit entries are opaque, whatever their bit 15 says.
-        stored_format entries{stored_kind::argb16, false, nullptr, 0, 0};
-        if (info->map_bits == 32) {
-            const int footer = footer_says_alpha(info);
-            entries.kind = stored_kind::bgra32;
-            entries.alpha_counts = footer >= 0 ? footer == 1 : !map_alpha_unused(info);
+    // 15/16-bit entries are opaque, whatever their bit 15 says.
+    stored_format entries{stored_kind::argb16, false, nullptr, 0, 0};
+    if (info->map_bits == 32) {
+        const int footer = footer_says_alpha(info);
+        entries.kind = stored_kind::bgra32;
+        entries.alpha_counts = footer >= 0 ? footer == 1 : !map_alpha_unused(info);
+    }
+    const std::size_t entry_bytes = (info->map_bits + 7u) / 8;
+    pixel16 pixels[map_chunk];
+    std::uint8_t alpha[map_chunk];
+    for (std::size_t done = 0; done < n; done += map_chunk) {
+        const std::size_t k = std::min(map_chunk, n - done);
+        const std::uint8_t* stored = info->map + done * entry_bytes;
+        if (info->map_bits == 24) {
+            convert_bgr(level, pixels, stored, k);
+            std::memset(alpha, 255, k);
+        } else {
+            const picture_planes row{pixels, alpha, k, 1, true, false};
+            decode_stored(level, entries, stored, k * entry_bytes, false, row);
         }
-        const picture_planes row{map.pixels + first, map.alpha + first, n, 1, true, false};
-        decode_stored(level, entries, info->map, n * stored_bytes(entries.kind), false, row);
+        put_entries(map, first + static_cast<unsigned>(done), pixels, alpha, k);
     }
-    for (unsigned i = 0; i < 256; ++i) {
-        map.both[i] = map.pixels[i] | std::uint32_t{map.alpha[i]} << 16;
-        map.planes[i] = static_cast<std::uint8_t>(map.pixels[i]);
-        map.planes[256 + i] = static_cast<std::uint8_t>(map.pixels[i] >> 8);
-        map.planes[512 + i] = map.alpha[i];
-    }
-    return {stored_kind::index8, false, map.both, first, std::max(first, end), map.planes};
+#if VELMORA_X86_SIMD || VELMORA_NEON
+    const std::uint8_t* planes = map.planes;
+#else
+    const std::uint8_t* planes = nullptr;
+#endif
+    return {stored_kind::index8, false, map.both, first, std::max(first, end), planes};
 }
 
 stored_format true_colour_format(const tga_info_t* info)
@@ -267,11 +295,10 @@ tga_check_t decode_24(simd_level level, const tga_info_t* info, sprite_t* sprite
     return tga_ok;
 }
 
-tga_check_t decode_any(simd_level level, const tga_info_t* info, bool mapped, sprite_t* sprite,
-                       std::uint8_t* alpha)
+tga_check_t decode_stored_picture(simd_level level, const tga_info_t* info,
+                                  const stored_format& format, sprite_t* sprite,
+                                  std::uint8_t* alpha)
 {
-    packed_map map;
-    const stored_format format = mapped ? pack_map(level, info, map) : true_colour_format(info);
     const bool top_down = info->hv != 0;
     const picture_planes planes{sprite->pixels, alpha, info->w, info->h, top_down, info->rl != 0};
     const bool run_length = info->type >= 9;
@@ -283,6 +310,16 @@ tga_check_t decode_any(simd_level level, const tga_info_t* info, bool mapped, sp
     if (alpha != nullptr && format.kind == stored_kind::bgra32)
         settle_unused_alpha(info, alpha, std::size_t{info->w} * info->h);
     return tga_ok;
+}
+
+// Kept out of line so that the map's tables sit in this frame only, not in
+// the decoder's frame for every true-colour file: on a Cortex-M every byte of
+// stack counts.
+__attribute__((noinline)) tga_check_t decode_mapped(simd_level level, const tga_info_t* info,
+                                                    sprite_t* sprite, std::uint8_t* alpha)
+{
+    packed_map map;
+    return decode_stored_picture(level, info, pack_map(level, info, map), sprite, alpha);
 }
 
 } // namespace
@@ -313,8 +350,10 @@ tga_check_t tga_to_sprite16_at(simd_level level, const tga_info_t* info, sprite_
         status = tga_ok;
     else if (info->bpp == 24)
         status = decode_24(level, info, sprite, alpha);
+    else if (v.mapped)
+        status = decode_mapped(level, info, sprite, alpha);
     else
-        status = decode_any(level, info, v.mapped, sprite, alpha);
+        status = decode_stored_picture(level, info, true_colour_format(info), sprite, alpha);
     if (status != tga_ok) {
         make_empty(sprite);
         return status;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels_levels.h"
 #include "kernels_loops.h"
 
 namespace kernel_loops {
@@ -177,7 +178,9 @@ std::size_t convert_stored(Level level, const stored_format& f, pixel16* to, std
 // Without an opacity plane the spans write their opacities here and are cut to
 // its size; mirrored rows are converted here first and then put in place
 // backwards, so a span stopped at a bad index leaves the rest of its row alone.
-constexpr std::size_t scratch_pixels = 256;
+// Builds with only the portable level (a Cortex-M among them) keep it small:
+// it sits in the decoder's frame, below the colour map's table.
+constexpr std::size_t scratch_pixels = VELMORA_X86_SIMD || VELMORA_NEON ? 256 : 64;
 
 struct plane_sink {
     picture_planes planes;
