@@ -33,14 +33,19 @@ inline __m128i swap_sse2(__m128i v)
     return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
 }
 
+// Four vectors a turn: the swaps of one turn are independent of each other.
 void copy_be_span(sse2_t, std::uint8_t* out, const pixel16* from, std::size_t n)
 {
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
+    for (; i + 32 <= n; i += 32) {
         const __m128i a = load8(from + i);
         const __m128i b = load8(from + i + 8);
+        const __m128i c = load8(from + i + 16);
+        const __m128i d = load8(from + i + 24);
         store16(out + 2 * i, swap_sse2(a));
         store16(out + 2 * i + 16, swap_sse2(b));
+        store16(out + 2 * i + 32, swap_sse2(c));
+        store16(out + 2 * i + 48, swap_sse2(d));
     }
     for (; i + 8 <= n; i += 8)
         store16(out + 2 * i, swap_sse2(load8(from + i)));
@@ -52,30 +57,61 @@ __attribute__((target("ssse3"))) void copy_be_span(ssse3_t, std::uint8_t* out,
 {
     const __m128i order = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
+    for (; i + 32 <= n; i += 32) {
         const __m128i a = load8(from + i);
         const __m128i b = load8(from + i + 8);
+        const __m128i c = load8(from + i + 16);
+        const __m128i d = load8(from + i + 24);
         store16(out + 2 * i, _mm_shuffle_epi8(a, order));
         store16(out + 2 * i + 16, _mm_shuffle_epi8(b, order));
+        store16(out + 2 * i + 32, _mm_shuffle_epi8(c, order));
+        store16(out + 2 * i + 48, _mm_shuffle_epi8(d, order));
     }
     for (; i + 8 <= n; i += 8)
         store16(out + 2 * i, _mm_shuffle_epi8(load8(from + i), order));
     copy_be_span_portable(out + 2 * i, from + i, n - i);
 }
 
+__attribute__((target("avx2"))) inline __m256i load16(const pixel16* from)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+}
+
+__attribute__((target("avx2"))) inline void store32(std::uint8_t* out, __m256i v)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+}
+
+// Spans shorter than this, the rows of a dirty rectangle, go 16 bytes at a
+// time: measured on the development machine (AMD EPYC), a 64 x 64 area whose
+// rows start 8 bytes past a 32-byte boundary ran at 0.65 to 0.8 of memcpy with
+// 32-byte loads, half of which straddle cache lines, and at 0.85 to 0.95 with
+// 16-byte ones. Whole panels are one long span.
+constexpr std::size_t short_span = 256;
+
+// 64 pixels a turn, then 16 at a time.
 __attribute__((target("avx2"))) void copy_be_span(avx2_t, std::uint8_t* out, const pixel16* from,
                                                   std::size_t n)
 {
+    if (n < short_span) {
+        copy_be_span(ssse3_t{}, out, from, n);
+        return;
+    }
     const __m256i order = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14,
                                            1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_shuffle_epi8(a, order));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32),
-                            _mm256_shuffle_epi8(b, order));
+    for (; i + 64 <= n; i += 64) {
+        const __m256i a = load16(from + i);
+        const __m256i b = load16(from + i + 16);
+        const __m256i c = load16(from + i + 32);
+        const __m256i d = load16(from + i + 48);
+        store32(out + 2 * i, _mm256_shuffle_epi8(a, order));
+        store32(out + 2 * i + 32, _mm256_shuffle_epi8(b, order));
+        store32(out + 2 * i + 64, _mm256_shuffle_epi8(c, order));
+        store32(out + 2 * i + 96, _mm256_shuffle_epi8(d, order));
     }
+    for (; i + 16 <= n; i += 16)
+        store32(out + 2 * i, _mm256_shuffle_epi8(load16(from + i), order));
     copy_be_span(ssse3_t{}, out + 2 * i, from + i, n - i);
 }
 
