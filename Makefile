@@ -193,3 +193,27 @@ AARCH64_BENCH_BUILD ?= build-aarch64-bench
 
 bench-aarch64: deps
 	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)
+
+# -- Bare-metal Cortex-M: the library at -Os for the M4 (hard float) and the
+# M0+, and tests/mcu's runner (embedded files, the native build's answers,
+# guard words, stack painted, every allocator poisoned at link) under
+# qemu-system-arm: an MPS2 AN386 board for the M4, a micro:bit (a Cortex-M0,
+# faulting on unaligned loads like an M0+) for the M0+ build.
+#   make test-cross-cortex-m   both runners, part of test-cross
+#   make mcu-figures           flash and stack figures of the README
+DEBS += gcc-arm-none-eabi picolibc-arm-none-eabi libstdc++-arm-none-eabi-picolibc qemu-system-arm
+CORTEX_M_CPUS := cortex-m4 cortex-m0plus
+
+.PHONY: test-cross-cortex-m $(addprefix test-cross-,$(CORTEX_M_CPUS)) mcu-figures
+
+test-cross: test-cross-cortex-m
+test-cross-cortex-m: $(addprefix test-cross-,$(CORTEX_M_CPUS))
+
+$(addprefix test-cross-,$(CORTEX_M_CPUS)): test-cross-%: deps
+	cmake -S . -B build-$* --toolchain cmake/toolchains/arm-none-eabi.cmake \
+	  -DVELMORA_CORTEX_M_CPU=$* -DVELMORA_VIEWER=OFF -DVELMORA_TESTS=OFF
+	cmake --build build-$* -j $(JOBS) --target mcu_test
+	ctest --test-dir build-$* --output-on-failure
+
+mcu-figures: deps
+	bench/mcu_figures.sh build-mcu-figures
