@@ -178,9 +178,11 @@ std::size_t convert_stored(Level level, const stored_format& f, pixel16* to, std
 // Without an opacity plane the spans write their opacities here and are cut to
 // its size; mirrored rows are converted here first and then put in place
 // backwards, so a span stopped at a bad index leaves the rest of its row alone.
-// Builds with only the portable level (a Cortex-M among them) keep it small:
-// it sits in the decoder's frame, below the colour map's table.
-constexpr std::size_t scratch_pixels = VELMORA_X86_SIMD || VELMORA_NEON ? 256 : 64;
+// Builds with only the portable level (a Cortex-M among them) keep it to the
+// 128 pixels of the largest packet, which put_packet_piece needs: it sits in
+// the decoder's frame, below the colour map's table.
+constexpr std::size_t scratch_pixels = VELMORA_X86_SIMD || VELMORA_NEON ? 256 : 128;
+static_assert(scratch_pixels >= 128, "a run-length packet's opacities go to the scratch whole");
 
 struct plane_sink {
     picture_planes planes;
