@@ -1,6 +1,7 @@
 // The drawing operations on random sprites: fills, whole and area copies (also
 // within one sprite, overlapping), weighted blends, and colour-key and
-// alpha-plane blits (whole, by area, within one sprite), each with rectangles
+// alpha-plane blits (whole, by area, within one sprite), and the byte-swapped
+// copy into a buffer of exactly the area's bytes, each with rectangles
 // inside their sprites as the library demands. Every sprite sits in a buffer of
 // exactly w * h pixels, so the sanitizers see any write or read past it, and
 // every operation is replayed on a plain model of the documented formula: the
@@ -10,6 +11,7 @@
 //
 // Input: two sprite sizes, then operations of a few bytes each until the input
 // runs out. Missing bytes read as 0, so every input is a valid program.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -183,7 +185,7 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
 {
     const sprite_t& d = dst.sprite;
     const sprite_t& s = src.sprite;
-    switch (next_byte(in) % 10) {
+    switch (next_byte(in) % 11) {
     case 0: {
         const pixel16 value = next_word(in);
         const area_t a = area_inside(in, d.w, d.h);
@@ -269,6 +271,20 @@ void run_operation(picture& dst, picture& src, byte_reader& in)
         require(sprite_blit_a8_16(&dst.sprite, &src.sprite, src.alpha.data(), x, y) == 0,
                 "sprite_blit_a8_16 result");
         model_blit_a8(dst, src.model, src.alpha, s.w, area_t{0, 0, s.w, s.h}, x, y);
+        break;
+    }
+    case 9: { // from either sprite; the bytes are the model's pixels, high byte first
+        const picture& from = next_byte(in) & 1 ? dst : src;
+        const area_t a = area_inside(in, from.sprite.w, from.sprite.h);
+        std::vector<std::uint8_t> out(std::max<std::size_t>(1, 2 * std::size_t{a.w} * a.h));
+        require(sprite_area_copy_be_16(out.data(), &from.sprite, &a) == 0,
+                "sprite_area_copy_be_16 result");
+        for (std::size_t j = 0, k = 0; j < a.h; ++j) {
+            for (std::size_t i = 0; i < a.w; ++i, k += 2) {
+                const pixel16 p = from.model[(a.y + j) * from.sprite.w + a.x + i];
+                require(out[k] == p >> 8 && out[k + 1] == (p & 0xFF), "sprite_area_copy_be_16 bytes");
+            }
+        }
         break;
     }
     default: { // between sprites or within the destination, as above

@@ -52,10 +52,9 @@ void copy_be_span(sse2_t, std::uint8_t* out, const pixel16* from, std::size_t n)
     copy_be_span_portable(out + 2 * i, from + i, n - i);
 }
 
-// Always inlined, so that the AVX2 span runs it in its own (VEX) encoding:
-// called across functions, its legacy SSE instructions ran after the AVX2
-// loop with the upper halves of the registers still dirty, and a 64 x 64 area
-// at 0.7 of the SSSE3 level's speed.
+// Always inlined, so that the AVX2 span runs it in its own (VEX) encoding: a
+// call from there would run legacy SSE instructions with the upper halves of
+// the registers dirty, which Intel cores pay for on every instruction.
 __attribute__((target("ssse3"), always_inline)) inline void
 copy_be_shuffle16(std::uint8_t* out, const pixel16* from, std::size_t n)
 {
@@ -93,10 +92,11 @@ __attribute__((target("avx2"))) inline void store32(std::uint8_t* out, __m256i v
 }
 
 // Spans shorter than this, the rows of a dirty rectangle, go 16 bytes at a
-// time: measured on the development machine (AMD EPYC), a 64 x 64 area whose
-// rows start 8 bytes past a 32-byte boundary ran at 0.65 to 0.8 of memcpy with
-// 32-byte loads, half of which straddle cache lines, and at 0.85 to 0.95 with
-// 16-byte ones. Whole panels are one long span.
+// time: on the development machine (an AMD EPYC) a 64 x 64 area whose rows
+// start 8 bytes past a 32-byte boundary, so that every other 32-byte load
+// straddles two cache lines, ran at 0.6 to 0.8 of memcpy with 32-byte loads
+// and at 0.85 to 0.95 with 16-byte ones, three runs each. Whole panels are
+// one long span.
 constexpr std::size_t short_span = 256;
 
 // 64 pixels a turn, then 16 at a time.
