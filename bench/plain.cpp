@@ -166,7 +166,9 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
 
 int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area)
 {
-    if (out == nullptr || src == nullptr || area == nullptr || src->pixels == nullptr)
+    if (out == nullptr || src == nullptr || area == nullptr)
+        return -1;
+    if (area->w != 0 && area->h != 0 && src->pixels == nullptr)
         return -1;
     for (std::size_t j = 0; j < area->h; ++j) {
         for (std::size_t i = 0; i < area->w; ++i) {

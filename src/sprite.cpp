@@ -55,10 +55,13 @@ int sprite_area_blit_16(sprite_t* dst, const sprite_t* src, const area_t* area,
 
 int sprite_area_copy_be_16(std::uint8_t* out, const sprite_t* src, const area_t* area)
 {
-    if (out == nullptr || src == nullptr || area == nullptr || src->pixels == nullptr)
+    if (out == nullptr || src == nullptr || area == nullptr)
         return -1;
+    // An empty sprite (a refused decode's) may have no pixels: nothing to copy.
     if (is_empty(area->w, area->h))
         return 0;
+    if (src->pixels == nullptr)
+        return -1;
     const std::size_t stride = src->w;
     copy_be_rows(best_simd_level(), out, src->pixels + area->y * stride + area->x, stride, area->w,
                  area->h);

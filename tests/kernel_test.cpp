@@ -282,7 +282,7 @@ TEST(copy_be_kernel, every_level_matches_the_plain_loop_and_writes_only_its_byte
     }
 }
 
-TEST(sprite_area_copy_be_16, gives_high_bytes_first_and_refuses_null_pointers)
+TEST(sprite_area_copy_be_16, gives_high_bytes_first_and_refuses_null_pointers_it_would_use)
 {
     pixel16 pixels[6] = {0x0102, 0x0304, 0x0506, 0x0708, 0x090A, 0x0B0C};
     const sprite_t src{3, 2, 16, pixels};
@@ -297,6 +297,8 @@ TEST(sprite_area_copy_be_16, gives_high_bytes_first_and_refuses_null_pointers)
     EXPECT_EQ(sprite_area_copy_be_16(out, nullptr, &area), -1);
     EXPECT_EQ(sprite_area_copy_be_16(out, &src, nullptr), -1);
     EXPECT_EQ(sprite_area_copy_be_16(out, &no_pixels, &area), -1);
+    const area_t nothing{0, 0, 0, 0};
+    EXPECT_EQ(sprite_area_copy_be_16(out, &no_pixels, &nothing), 0); // an empty sprite's
     EXPECT_TRUE(std::equal(out, out + 10, expected));
 }
 
