@@ -91,22 +91,10 @@ __attribute__((target("avx2"))) inline void store32(std::uint8_t* out, __m256i v
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
 }
 
-// Spans shorter than this, the rows of a dirty rectangle, go 16 bytes at a
-// time: on the development machine (an AMD EPYC) a 64 x 64 area whose rows
-// start 8 bytes past a 32-byte boundary, so that every other 32-byte load
-// straddles two cache lines, ran at 0.6 to 0.8 of memcpy with 32-byte loads
-// and at 0.85 to 0.95 with 16-byte ones, three runs each. Whole panels are
-// one long span.
-constexpr std::size_t short_span = 256;
-
 // 64 pixels a turn, then 16 at a time.
 __attribute__((target("avx2"))) void copy_be_span(avx2_t, std::uint8_t* out, const pixel16* from,
                                                   std::size_t n)
 {
-    if (n < short_span) {
-        copy_be_shuffle16(out, from, n);
-        return;
-    }
     const __m256i order = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14,
                                            1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     std::size_t i = 0;
@@ -127,26 +115,37 @@ __attribute__((target("avx2"))) void copy_be_span(avx2_t, std::uint8_t* out, con
 
 } // namespace
 
+// Flattened, so that the spans inline into the row loops: a call per row, as
+// GCC left the AVX2 span, took a 64 x 64 area to 0.6 of memcpy.
 template <>
-void copy_be_rows_at<simd_level::sse2>(std::uint8_t* out, const pixel16* from,
+__attribute__((flatten)) void copy_be_rows_at<simd_level::sse2>(std::uint8_t* out, const pixel16* from,
                                        std::size_t from_stride, std::size_t w, std::size_t h)
 {
     copy_be_rows_with(sse2_t{}, out, from, from_stride, w, h);
 }
 
 template <>
-__attribute__((target("ssse3"))) void
+__attribute__((target("ssse3"), flatten)) void
 copy_be_rows_at<simd_level::ssse3>(std::uint8_t* out, const pixel16* from,
                                    std::size_t from_stride, std::size_t w, std::size_t h)
 {
     copy_be_rows_with(ssse3_t{}, out, from, from_stride, w, h);
 }
 
+// Rows narrower than this, those of a dirty rectangle, take the SSSE3 level's
+// function: for a 64 x 64 area of a 512 x 512 frame it ran at 1.05 to 1.15 of
+// memcpy per row where this function, with the same 16-byte loop inlined or
+// its own 32-byte one, ran at 0.6 to 0.9 (on the development machine, an AMD
+// EPYC; three runs each; the cause was not found).
+constexpr std::size_t narrow_rows = 256;
+
 template <>
-__attribute__((target("avx2"))) void
+__attribute__((target("avx2"), flatten)) void
 copy_be_rows_at<simd_level::avx2>(std::uint8_t* out, const pixel16* from,
                                   std::size_t from_stride, std::size_t w, std::size_t h)
 {
+    if (w < narrow_rows && w != from_stride)
+        return copy_be_rows_at<simd_level::ssse3>(out, from, from_stride, w, h);
     copy_be_rows_with(avx2_t{}, out, from, from_stride, w, h);
 }
 
