@@ -224,3 +224,23 @@ stored_status decode_stored(simd_level level, const stored_format& format, const
         return decode_stored_at<simd_level::portable>(format, data, size, run_length, planes);
     }
 }
+
+// ---------------------------------------------------------------- the canvas
+//
+// Portable at every level for now: the SIMD rows come later, each held to these.
+
+void paint_rows(simd_level, const paint_rows_job& job, const paint_style& style)
+{
+    kernel_loops::paint_rows_with_portable(job, style);
+}
+
+void paint_picked_rows(simd_level, const paint_picked_job& job, const paint_style& style)
+{
+    kernel_loops::paint_picked_with_portable(job, style);
+}
+
+void fill_blend_rows(simd_level, pixel16* first, std::size_t w, std::size_t h, std::size_t stride,
+                     pixel16 value, unsigned e)
+{
+    kernel_loops::fill_blend_rows_portable(first, w, h, stride, value, e);
+}

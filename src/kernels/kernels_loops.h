@@ -323,3 +323,115 @@ bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
 }
 
 } // namespace kernel_loops
+
+// ---------------------------------------------------------------- the canvas
+
+namespace kernel_loops {
+
+// The canvas's step 6 for effective opacity e.
+inline pixel16 paint_pixel(pixel16 s, pixel16 d, unsigned e)
+{
+    if (e == 255)
+        return s;
+    return e == 0 ? d : blend_pixel(s, d, 255 - e);
+}
+
+// Each combination of style is its own loop, chosen once per call.
+template <bool Keyed, bool Plane, bool Full>
+struct painter {
+    pixel16 key;
+    unsigned opacity;
+
+    void put(pixel16& t, pixel16 s, const std::uint8_t* a) const
+    {
+        if (Keyed && s == key)
+            return;
+        unsigned e = Plane ? *a : 255;
+        if (!Full)
+            e = (e * opacity + 127) / 255;
+        t = paint_pixel(s, t, e);
+    }
+};
+
+template <bool Reversed, typename Painter>
+void paint_rows_portable(const paint_rows_job& job, Painter p)
+{
+    const std::ptrdiff_t step = Reversed ? -1 : 1;
+    for (std::size_t r = 0; r < job.h; ++r) {
+        const auto row = static_cast<std::ptrdiff_t>(r);
+        pixel16* t = job.to + row * job.to_stride;
+        const pixel16* f = job.from + row * job.from_stride;
+        const std::uint8_t* a = job.alpha != nullptr ? job.alpha + row * job.alpha_stride : nullptr;
+        for (std::size_t i = 0; i < job.w; ++i) {
+            const std::ptrdiff_t k = step * static_cast<std::ptrdiff_t>(i);
+            p.put(t[i], f[k], a != nullptr ? a + k : nullptr);
+        }
+    }
+}
+
+template <typename Painter>
+void paint_picked_portable(const paint_picked_job& job, Painter p, bool plain_copy)
+{
+    for (std::size_t r = 0; r < job.h; ++r) {
+        pixel16* t = job.to + r * job.to_stride;
+        if (plain_copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
+            std::copy(t - job.to_stride, t - job.to_stride + job.w, t);
+            continue;
+        }
+        const pixel16* f = job.from + job.rows[r];
+        const std::uint8_t* a = job.alpha != nullptr ? job.alpha + job.rows[r] : nullptr;
+        for (std::size_t i = 0; i < job.w; ++i) {
+            const std::size_t c = job.columns[i];
+            p.put(t[i], f[c], a != nullptr ? a + c : nullptr);
+        }
+    }
+}
+
+// Calls `run` with the painter of `style` (and a plane or not).
+template <typename Run>
+void with_painter(const paint_style& style, bool plane, Run run)
+{
+    const pixel16 k = style.key;
+    const unsigned o = style.opacity;
+    const bool full = o == 255;
+    if (style.keyed) {
+        if (plane)
+            full ? run(painter<true, true, true>{k, o}) : run(painter<true, true, false>{k, o});
+        else
+            full ? run(painter<true, false, true>{k, o}) : run(painter<true, false, false>{k, o});
+    } else {
+        if (plane)
+            full ? run(painter<false, true, true>{k, o}) : run(painter<false, true, false>{k, o});
+        else
+            full ? run(painter<false, false, true>{k, o}) : run(painter<false, false, false>{k, o});
+    }
+}
+
+inline void paint_rows_with_portable(const paint_rows_job& job, const paint_style& style)
+{
+    with_painter(style, job.alpha != nullptr, [&](auto p) {
+        if (job.reversed)
+            paint_rows_portable<true>(job, p);
+        else
+            paint_rows_portable<false>(job, p);
+    });
+}
+
+inline void paint_picked_with_portable(const paint_picked_job& job, const paint_style& style)
+{
+    const bool plain_copy = !style.keyed && job.alpha == nullptr && style.opacity == 255;
+    with_painter(style, job.alpha != nullptr,
+                 [&](auto p) { paint_picked_portable(job, p, plain_copy); });
+}
+
+inline void fill_blend_rows_portable(pixel16* first, std::size_t w, std::size_t h,
+                                     std::size_t stride, pixel16 value, unsigned e)
+{
+    for (std::size_t j = 0; j < h; ++j) {
+        pixel16* t = first + j * stride;
+        for (std::size_t i = 0; i < w; ++i)
+            t[i] = paint_pixel(value, t[i], e);
+    }
+}
+
+} // namespace kernel_loops
