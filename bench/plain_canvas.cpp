@@ -213,6 +213,8 @@ void canvas_set_clip(canvas_t* canvas, const rect_t* clip)
         x1 = std::clamp<i64>(i64{clip->x} + std::max(clip->w, 0), x0, w);
         y1 = std::clamp<i64>(i64{clip->y} + std::max(clip->h, 0), y0, h);
     }
+    if (x1 == x0 || y1 == y0)
+        x0 = y0 = x1 = y1 = 0; // nothing: written as one empty clip
     canvas->clip = {static_cast<std::uint16_t>(x0), static_cast<std::uint16_t>(y0),
                     static_cast<std::uint16_t>(x1 - x0), static_cast<std::uint16_t>(y1 - y0)};
 }
