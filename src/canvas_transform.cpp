@@ -33,13 +33,18 @@ span solve_linear(i64 a, i64 b, span want, span within)
 // The rows of `clip` that can hold a pixel whose (U, V) lies in u x v.
 span footprint_rows(const transform_t& m, span u, span v, span clip)
 {
-    const double xx = m.xx, xy = m.xy, yx = m.yx, yy = m.yy;
+    const double xx = m.xx;
+    const double xy = m.xy;
+    const double yx = m.yx;
+    const double yy = m.yy;
     const double det = xx * yy - xy * yx;
     const double size = std::fabs(xx * yy) + std::fabs(xy * yx);
     if (size == 0 || std::fabs(det) < 1e-6 * size)
         return clip; // (nearly) degenerate: every row is asked
     // Q = 2Y + 1 at the corners of the sampled rectangle: Q is linear in (U, V).
-    double lo = HUGE_VAL, hi = -HUGE_VAL, reach = 0;
+    double lo = HUGE_VAL;
+    double hi = -HUGE_VAL;
+    double reach = 0;
     for (const i64 cu : {u.lo, u.hi}) {
         for (const i64 cv : {v.lo, v.hi}) {
             const double du = static_cast<double>(cu - 2 * i64{m.tx});
@@ -86,34 +91,42 @@ box each_run(const transform_t& m, span u, span v, const box& k, Paint paint)
     return built.b;
 }
 
-i64 column_of(const source_view& sv, bool flipped, i64 i)
-{
-    return sv.area.x + (flipped ? sv.area.w - 1 - i : i);
-}
+// Where area position (i, j), before the flips, is in src.
+struct source_map {
+    source_view view;
+    bool flip_x, flip_y;
+    std::size_t src_w;
 
-i64 row_of(const source_view& sv, bool flipped, i64 j)
+    std::size_t at(i64 i, i64 j) const
+    {
+        const i64 x = view.area.x + (flip_x ? view.area.w - 1 - i : i);
+        const i64 y = view.area.y + (flip_y ? view.area.h - 1 - j : j);
+        return static_cast<std::size_t>(y) * src_w + static_cast<std::size_t>(x);
+    }
+};
+
+source_map map_of(const draw_t* d)
 {
-    return sv.area.y + (flipped ? sv.area.h - 1 - j : j);
+    return {view_of(d), (d->flags & draw_flip_x) != 0, (d->flags & draw_flip_y) != 0, d->src->w};
 }
 
 int transform_nearest(canvas_t* canvas, const draw_t* d, const transform_t& m, const box& k,
                       rect_t* drawn)
 {
-    const source_view sv = view_of(d);
-    const bool fx = d->flags & draw_flip_x, fy = d->flags & draw_flip_y;
+    const source_map src = map_of(d);
+    const source_view& sv = src.view;
     const std::size_t stride = canvas->sprite->w;
-    const std::size_t src_w = d->src->w;
-    const i64 du = 2 * i64{m.xx}, dv = 2 * i64{m.yx};
-    const bool opaque = d->opacity != 0;
+    const i64 du = 2 * i64{m.xx};
+    const i64 dv = 2 * i64{m.yx};
+    const bool visible = d->opacity != 0;
     const box b = each_run(m, {one * sv.i.lo, one * sv.i.hi}, {one * sv.j.lo, one * sv.j.hi}, k,
                            [&](i64 y, span run, i64 u, i64 v) {
-        if (!opaque)
+        if (!visible)
             return;
         pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
         for (i64 x = run.lo; x < run.hi; ++x, u += du, v += dv) {
             // Inside the run U and V are not negative: the shifts are floors.
-            const auto at = static_cast<std::size_t>(row_of(sv, fy, v >> 17)) * src_w +
-                            static_cast<std::size_t>(column_of(sv, fx, u >> 17));
+            const std::size_t at = src.at(u >> 17, v >> 17);
             to[x] = land(d->src->pixels[at], to[x], effective_opacity(d, at));
         }
     });
@@ -139,30 +152,30 @@ smooth_axis smooth_position(i64 u)
 int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, const box& k,
                      rect_t* drawn)
 {
-    const source_view sv = view_of(d);
-    const bool fx = d->flags & draw_flip_x, fy = d->flags & draw_flip_y;
+    const source_map src = map_of(d);
+    const source_view& sv = src.view;
     const std::size_t stride = canvas->sprite->w;
-    const std::size_t src_w = d->src->w;
-    const i64 du = 2 * i64{m.xx}, dv = 2 * i64{m.yx};
+    const i64 du = 2 * i64{m.xx};
+    const i64 dv = 2 * i64{m.yx};
     const span u{one * sv.i.lo - 65024, one * sv.i.hi + 65536};
     const span v{one * sv.j.lo - 65024, one * sv.j.hi + 65536};
-    const bool opaque = d->opacity != 0;
+    const bool visible = d->opacity != 0;
     const box b = each_run(m, u, v, k, [&](i64 y, span run, i64 pu, i64 pv) {
-        if (!opaque)
+        if (!visible)
             return;
         pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
         for (i64 x = run.lo; x < run.hi; ++x, pu += du, pv += dv) {
-            const smooth_axis a = smooth_position(pu), c = smooth_position(pv);
+            const smooth_axis a = smooth_position(pu);
+            const smooth_axis c = smooth_position(pv);
             tap_sums sums;
             for (int t = 0; t < 4; ++t) {
-                const i64 i = a.i0 + (t & 1), j = c.i0 + (t >> 1);
+                const i64 i = a.i0 + (t & 1);
+                const i64 j = c.i0 + (t >> 1);
                 if (i < sv.i.lo || i >= sv.i.hi || j < sv.j.lo || j >= sv.j.hi)
                     continue;
                 const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
                 const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
-                const auto at = static_cast<std::size_t>(row_of(sv, fy, j)) * src_w +
-                                static_cast<std::size_t>(column_of(sv, fx, i));
-                add_tap(d, {wu * wv, true, at}, sums);
+                add_tap(d, {wu * wv, true, src.at(i, j)}, sums);
             }
             to[x] = land_smooth(sums, to[x]);
         }
@@ -247,7 +260,8 @@ transform_t transform_rotozoom(double degrees, double scale_x, double scale_y, d
         a += 360;
     if (a >= 360)
         a -= 360;
-    double s = 0, c = 0;
+    double s = 0;
+    double c = 0;
     turn(a, s, c);
     // u = (c (X - x) + s (Y - y)) / scale_x + pivot_x,  v = (-s (X - x) + c (Y - y)) / scale_y + pivot_y
     transform_t m{};
