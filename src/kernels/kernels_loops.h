@@ -325,112 +325,142 @@ bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
 } // namespace kernel_loops
 
 // ---------------------------------------------------------------- the canvas
+//
+// A canvas row is cut into runs of at most paint_chunk pixels. Each run becomes
+// one of the level's spans: a copy, a blend at one weight, a keyed copy, or the
+// alpha-plane blit over the effective opacities of the run worked out first
+// (key and plane and opacity in one byte per pixel). Mirrored runs are turned
+// round into a small buffer first, with the level's reverse_span:
+//
+//   reverse_span(tag, to, from, n)   to[i] = from[-i], i < n
 
 namespace kernel_loops {
 
-// The canvas's step 6 for effective opacity e.
-inline pixel16 paint_pixel(pixel16 s, pixel16 d, unsigned e)
+constexpr std::size_t paint_chunk = 256;
+
+inline void reverse_span_portable(pixel16* to, const pixel16* from, std::size_t n)
 {
-    if (e == 255)
-        return s;
-    return e == 0 ? d : blend_pixel(s, d, 255 - e);
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = *(from - static_cast<std::ptrdiff_t>(i));
 }
 
-// Each combination of style is its own loop, chosen once per call.
-template <bool Keyed, bool Plane, bool Full>
-struct painter {
-    pixel16 key;
-    unsigned opacity;
-
-    void put(pixel16& t, pixel16 s, const std::uint8_t* a) const
-    {
-        if (Keyed && s == key)
-            return;
-        unsigned e = Plane ? *a : 255;
-        if (!Full)
-            e = (e * opacity + 127) / 255;
-        t = paint_pixel(s, t, e);
-    }
-};
-
-template <bool Reversed, typename Painter>
-void paint_rows_portable(const paint_rows_job& job, Painter p)
+// e[i] = 0 where keyed and s[i] == key, else (a * opacity + 127) / 255 with
+// a = alpha[i * step] (255 without a plane).
+inline void effective_opacities(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                                std::ptrdiff_t step, std::size_t n, const paint_style& style)
 {
-    const std::ptrdiff_t step = Reversed ? -1 : 1;
+    const unsigned o = style.opacity;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned a = alpha != nullptr ? alpha[static_cast<std::ptrdiff_t>(i) * step] : 255;
+        const bool skip = style.keyed && s[i] == style.key;
+        e[i] = static_cast<std::uint8_t>(skip ? 0 : (a * o + 127) / 255);
+    }
+}
+
+// How a run is painted, decided once per call.
+enum class paint_kind { copy, blend, key, plane };
+
+inline paint_kind kind_of(const paint_style& style, bool plane)
+{
+    if (plane || (style.keyed && style.opacity != 255))
+        return paint_kind::plane;
+    if (style.keyed)
+        return paint_kind::key;
+    return style.opacity == 255 ? paint_kind::copy : paint_kind::blend;
+}
+
+// One run of n <= paint_chunk pixels: source s (already in landing order),
+// opacities from `alpha` read with `step`.
+template <typename Level>
+void paint_run(Level level, paint_kind kind, pixel16* t, const pixel16* s,
+               const std::uint8_t* alpha, std::ptrdiff_t step, std::size_t n,
+               const paint_style& style)
+{
+    switch (kind) {
+    case paint_kind::copy: std::copy(s, s + n, t); return;
+    case paint_kind::blend: blend_span(level, t, s, n, 255 - style.opacity); return;
+    case paint_kind::key: blit_key_span(level, t, s, n, style.key); return;
+    case paint_kind::plane: {
+        std::uint8_t e[paint_chunk];
+        effective_opacities(e, s, alpha, step, n, style);
+        blit_a8_span(level, t, s, e, n);
+        return;
+    }
+    }
+}
+
+template <typename Level>
+void paint_rows_with(Level level, const paint_rows_job& job, const paint_style& style)
+{
+    const paint_kind kind = kind_of(style, job.alpha != nullptr);
+    const std::ptrdiff_t step = job.reversed ? -1 : 1;
+    pixel16 turned[paint_chunk];
     for (std::size_t r = 0; r < job.h; ++r) {
         const auto row = static_cast<std::ptrdiff_t>(r);
-        pixel16* t = job.to + row * job.to_stride;
-        const pixel16* f = job.from + row * job.from_stride;
-        const std::uint8_t* a = job.alpha != nullptr ? job.alpha + row * job.alpha_stride : nullptr;
-        for (std::size_t i = 0; i < job.w; ++i) {
+        for (std::size_t i = 0; i < job.w; i += paint_chunk) {
+            const std::size_t n = std::min(paint_chunk, job.w - i);
             const std::ptrdiff_t k = step * static_cast<std::ptrdiff_t>(i);
-            p.put(t[i], f[k], a != nullptr ? a + k : nullptr);
+            pixel16* t = job.to + row * job.to_stride + static_cast<std::ptrdiff_t>(i);
+            const pixel16* f = job.from + row * job.from_stride + k;
+            const std::uint8_t* a =
+                job.alpha != nullptr ? job.alpha + row * job.alpha_stride + k : nullptr;
+            if (job.reversed && kind == paint_kind::copy) {
+                reverse_span(level, t, f, n);
+                continue;
+            }
+            if (job.reversed) {
+                reverse_span(level, turned, f, n);
+                f = turned;
+            }
+            paint_run(level, kind, t, f, a, step, n, style);
         }
     }
 }
 
-template <typename Painter>
-void paint_picked_portable(const paint_picked_job& job, Painter p, bool plain_copy)
+template <typename Level>
+void paint_picked_with(Level level, const paint_picked_job& job, const paint_style& style)
 {
+    const bool plane = job.alpha != nullptr;
+    const paint_kind kind = kind_of(style, plane);
+    pixel16 picked[paint_chunk];
+    std::uint8_t picked_alpha[paint_chunk];
     for (std::size_t r = 0; r < job.h; ++r) {
-        pixel16* t = job.to + r * job.to_stride;
-        if (plain_copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
-            std::copy(t - job.to_stride, t - job.to_stride + job.w, t);
+        pixel16* row = job.to + r * job.to_stride;
+        if (kind == paint_kind::copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
+            std::copy(row - job.to_stride, row - job.to_stride + job.w, row);
             continue;
         }
         const pixel16* f = job.from + job.rows[r];
-        const std::uint8_t* a = job.alpha != nullptr ? job.alpha + job.rows[r] : nullptr;
-        for (std::size_t i = 0; i < job.w; ++i) {
-            const std::size_t c = job.columns[i];
-            p.put(t[i], f[c], a != nullptr ? a + c : nullptr);
+        for (std::size_t i = 0; i < job.w; i += paint_chunk) {
+            const std::size_t n = std::min(paint_chunk, job.w - i);
+            const std::size_t* c = job.columns + i;
+            pixel16* t = row + i;
+            if (kind == paint_kind::copy) {
+                for (std::size_t q = 0; q < n; ++q)
+                    t[q] = f[c[q]];
+                continue;
+            }
+            for (std::size_t q = 0; q < n; ++q)
+                picked[q] = f[c[q]];
+            if (plane) {
+                const std::uint8_t* a = job.alpha + job.rows[r];
+                for (std::size_t q = 0; q < n; ++q)
+                    picked_alpha[q] = a[c[q]];
+            }
+            paint_run(level, kind, t, picked, plane ? picked_alpha : nullptr, 1, n, style);
         }
     }
 }
 
-// Calls `run` with the painter of `style` (and a plane or not).
-template <typename Run>
-void with_painter(const paint_style& style, bool plane, Run run)
+template <typename Level>
+void fill_blend_rows_with(Level level, pixel16* first, std::size_t w, std::size_t h,
+                          std::size_t stride, pixel16 value, unsigned e)
 {
-    const pixel16 k = style.key;
-    const unsigned o = style.opacity;
-    const bool full = o == 255;
-    if (style.keyed) {
-        if (plane)
-            full ? run(painter<true, true, true>{k, o}) : run(painter<true, true, false>{k, o});
-        else
-            full ? run(painter<true, false, true>{k, o}) : run(painter<true, false, false>{k, o});
-    } else {
-        if (plane)
-            full ? run(painter<false, true, true>{k, o}) : run(painter<false, true, false>{k, o});
-        else
-            full ? run(painter<false, false, true>{k, o}) : run(painter<false, false, false>{k, o});
-    }
-}
-
-inline void paint_rows_with_portable(const paint_rows_job& job, const paint_style& style)
-{
-    with_painter(style, job.alpha != nullptr, [&](auto p) {
-        if (job.reversed)
-            paint_rows_portable<true>(job, p);
-        else
-            paint_rows_portable<false>(job, p);
-    });
-}
-
-inline void paint_picked_with_portable(const paint_picked_job& job, const paint_style& style)
-{
-    const bool plain_copy = !style.keyed && job.alpha == nullptr && style.opacity == 255;
-    with_painter(style, job.alpha != nullptr,
-                 [&](auto p) { paint_picked_portable(job, p, plain_copy); });
-}
-
-inline void fill_blend_rows_portable(pixel16* first, std::size_t w, std::size_t h,
-                                     std::size_t stride, pixel16 value, unsigned e)
-{
+    pixel16 colour[paint_chunk];
+    std::fill(colour, colour + paint_chunk, value);
     for (std::size_t j = 0; j < h; ++j) {
-        pixel16* t = first + j * stride;
-        for (std::size_t i = 0; i < w; ++i)
-            t[i] = paint_pixel(value, t[i], e);
+        for (std::size_t i = 0; i < w; i += paint_chunk)
+            blend_span(level, first + j * stride + i, colour, std::min(paint_chunk, w - i), 255 - e);
     }
 }
 

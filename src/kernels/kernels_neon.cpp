@@ -291,4 +291,51 @@ __attribute__((flatten)) bool expand_rle_at<simd_level::neon>(const std::uint8_t
     return expand_rle_with(neon_t{}, data, size, rows);
 }
 
+// ---------------------------------------------------------------- the canvas
+//
+// Mirrored runs: eight pixels turned round in the register (ARMv7 NEON has
+// both instructions). The rest of a canvas row is the spans above.
+
+namespace {
+
+void reverse_span_neon(pixel16* to, const pixel16* from, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint16x8_t r = vrev64q_u16(vld1q_u16(from - static_cast<std::ptrdiff_t>(i + 7)));
+        vst1q_u16(to + i, vcombine_u16(vget_high_u16(r), vget_low_u16(r)));
+    }
+    reverse_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+void reverse_span(neon_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_neon(to, from, n);
+}
+
+} // namespace
+
+template <>
+__attribute__((flatten)) void paint_rows_at<simd_level::neon>(const paint_rows_job& job,
+                                                              const paint_style& style)
+{
+    paint_rows_with(neon_t{}, job, style);
+}
+
+template <>
+__attribute__((flatten)) void paint_picked_rows_at<simd_level::neon>(const paint_picked_job& job,
+                                                                     const paint_style& style)
+{
+    paint_picked_with(neon_t{}, job, style);
+}
+
+template <>
+__attribute__((flatten)) void fill_blend_rows_at<simd_level::neon>(pixel16* first, std::size_t w,
+                                                                   std::size_t h,
+                                                                   std::size_t stride,
+                                                                   pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(neon_t{}, first, w, h, stride, value, e);
+}
+
 #endif

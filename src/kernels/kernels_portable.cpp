@@ -37,6 +37,13 @@ void blit_a8_span(portable_t, pixel16* to, const pixel16* from, const std::uint8
     blit_a8_span_portable(to, from, alpha, n);
 }
 
+// ---- the canvas
+
+void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_portable(to, from, n);
+}
+
 // ---- decoding every stored format
 
 void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
@@ -139,4 +146,26 @@ decode_stored_at<simd_level::portable>(const stored_format& format, const std::u
                                        const picture_planes& planes)
 {
     return decode_stored_with(portable_t{}, format, data, size, run_length, planes);
+}
+
+// ---- the canvas
+
+template <>
+void paint_rows_at<simd_level::portable>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(portable_t{}, job, style);
+}
+
+template <>
+void paint_picked_rows_at<simd_level::portable>(const paint_picked_job& job,
+                                                const paint_style& style)
+{
+    paint_picked_with(portable_t{}, job, style);
+}
+
+template <>
+void fill_blend_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
+                                              std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(portable_t{}, first, w, h, stride, value, e);
 }

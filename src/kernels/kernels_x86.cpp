@@ -455,4 +455,98 @@ __attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
     return expand_rle_with(avx2_t{}, data, size, rows);
 }
 
+// ---------------------------------------------------------------- the canvas
+//
+// Mirrored runs: eight (sixteen) pixels loaded from the left end of their
+// stretch of source and turned round in the register. The rest of a canvas
+// row is the spans above.
+
+namespace {
+
+__m128i reverse8_sse2(__m128i v)
+{
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    v = _mm_shufflehi_epi16(v, 0x1B);
+    return _mm_shuffle_epi32(v, 0x4E);
+}
+
+void reverse_span_sse2(pixel16* to, const pixel16* from, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(from - static_cast<std::ptrdiff_t>(i + 7)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), reverse8_sse2(v));
+    }
+    reverse_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+__attribute__((target("avx2"))) void reverse_span_avx2(pixel16* to, const pixel16* from,
+                                                       std::size_t n)
+{
+    const __m256i turn = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                          14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(from - static_cast<std::ptrdiff_t>(i + 15)));
+        const __m256i r = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, turn), 0x4E);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), r);
+    }
+    reverse_span_sse2(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+void reverse_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_sse2(to, from, n);
+}
+__attribute__((target("avx2"))) void reverse_span(avx2_t, pixel16* to, const pixel16* from,
+                                                  std::size_t n)
+{
+    reverse_span_avx2(to, from, n);
+}
+
+} // namespace
+
+template <>
+void paint_rows_at<simd_level::sse2>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(sse2_t{}, job, style);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+paint_rows_at<simd_level::avx2>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(avx2_t{}, job, style);
+}
+
+template <>
+void paint_picked_rows_at<simd_level::sse2>(const paint_picked_job& job, const paint_style& style)
+{
+    paint_picked_with(sse2_t{}, job, style);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+paint_picked_rows_at<simd_level::avx2>(const paint_picked_job& job, const paint_style& style)
+{
+    paint_picked_with(avx2_t{}, job, style);
+}
+
+template <>
+void fill_blend_rows_at<simd_level::sse2>(pixel16* first, std::size_t w, std::size_t h,
+                                          std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(sse2_t{}, first, w, h, stride, value, e);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+fill_blend_rows_at<simd_level::avx2>(pixel16* first, std::size_t w, std::size_t h,
+                                     std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(avx2_t{}, first, w, h, stride, value, e);
+}
+
 #endif
