@@ -8,6 +8,7 @@
 // inverse map in double, widened by more than its rounding can miss.
 #include <velmora/canvas.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "canvas_geometry.h"
@@ -110,24 +111,34 @@ source_map map_of(const draw_t* d)
     return {view_of(d), (d->flags & draw_flip_x) != 0, (d->flags & draw_flip_y) != 0, d->src->w};
 }
 
-int transform_nearest(canvas_t* canvas, const draw_t* d, const transform_t& m, const box& k,
-                      rect_t* drawn)
+// Each run's source offsets go into a table on the stack, and the kernel that
+// picks pixels by table paints them (key, plane and opacity as in a stretch).
+int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
+                      const box& k, rect_t* drawn)
 {
+    constexpr std::size_t chunk = 256;
     const source_map src = map_of(d);
     const source_view& sv = src.view;
     const std::size_t stride = canvas->sprite->w;
     const i64 du = 2 * i64{m.xx};
     const i64 dv = 2 * i64{m.yx};
     const bool visible = d->opacity != 0;
+    const paint_style style{(d->flags & draw_key) != 0, d->key, d->opacity};
+    const std::size_t no_row = 0;
+    std::size_t columns[chunk];
     const box b = each_run(m, {one * sv.i.lo, one * sv.i.hi}, {one * sv.j.lo, one * sv.j.hi}, k,
                            [&](i64 y, span run, i64 u, i64 v) {
         if (!visible)
             return;
         pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
-        for (i64 x = run.lo; x < run.hi; ++x, u += du, v += dv) {
+        for (i64 x = run.lo; x < run.hi; x += chunk) {
+            const auto n = static_cast<std::size_t>(std::min<i64>(chunk, run.hi - x));
             // Inside the run U and V are not negative: the shifts are floors.
-            const std::size_t at = src.at(u >> 17, v >> 17);
-            to[x] = land(d->src->pixels[at], to[x], effective_opacity(d, at));
+            for (std::size_t q = 0; q < n; ++q, u += du, v += dv)
+                columns[q] = src.at(u >> 17, v >> 17);
+            const paint_picked_job job{to + x, stride, d->src->pixels, d->alpha, &no_row, columns,
+                                       n, 1};
+            paint_picked_rows(level, job, style);
         }
     });
     report(drawn, b);
@@ -186,7 +197,7 @@ int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, co
 
 } // namespace
 
-int canvas_transform_at(simd_level, canvas_t* canvas, const draw_t* d, const transform_t* m,
+int canvas_transform_at(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t* m,
                         rect_t* drawn)
 {
     report_nothing(drawn);
@@ -199,7 +210,7 @@ int canvas_transform_at(simd_level, canvas_t* canvas, const draw_t* d, const tra
         return 0;
     if (d->flags & draw_smooth)
         return transform_smooth(canvas, d, *m, k, drawn);
-    return transform_nearest(canvas, d, *m, k, drawn);
+    return transform_nearest(level, canvas, d, *m, k, drawn);
 }
 
 int canvas_transform(canvas_t* canvas, const draw_t* d, const transform_t* m, rect_t* drawn)
