@@ -344,14 +344,14 @@ inline void reverse_span_portable(pixel16* to, const pixel16* from, std::size_t 
         to[i] = *(from - static_cast<std::ptrdiff_t>(i));
 }
 
-// e[i] = 0 where keyed and s[i] == key, else (a * opacity + 127) / 255 with
-// a = alpha[i * step] (255 without a plane).
-inline void effective_opacities(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
-                                std::ptrdiff_t step, std::size_t n, const paint_style& style)
+// e[i] = 0 where keyed and s[i] == key, else (alpha[i] * opacity + 127) / 255,
+// or opacity without a plane. The levels' opacity_span does the same.
+inline void opacity_span_portable(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                                  std::size_t n, const paint_style& style)
 {
     const unsigned o = style.opacity;
     for (std::size_t i = 0; i < n; ++i) {
-        const unsigned a = alpha != nullptr ? alpha[static_cast<std::ptrdiff_t>(i) * step] : 255;
+        const unsigned a = alpha != nullptr ? alpha[i] : 255;
         const bool skip = style.keyed && s[i] == style.key;
         e[i] = static_cast<std::uint8_t>(skip ? 0 : (a * o + 127) / 255);
     }
@@ -381,8 +381,15 @@ void paint_run(Level level, paint_kind kind, pixel16* t, const pixel16* s,
     case paint_kind::blend: blend_span(level, t, s, n, 255 - style.opacity); return;
     case paint_kind::key: blit_key_span(level, t, s, n, style.key); return;
     case paint_kind::plane: {
+        // A mirrored plane is turned round first, like the pixels.
+        std::uint8_t a[paint_chunk];
+        if (alpha != nullptr && step < 0) {
+            for (std::size_t i = 0; i < n; ++i)
+                a[i] = *(alpha - static_cast<std::ptrdiff_t>(i));
+            alpha = a;
+        }
         std::uint8_t e[paint_chunk];
-        effective_opacities(e, s, alpha, step, n, style);
+        opacity_span(level, e, s, alpha, n, style);
         blit_a8_span(level, t, s, e, n);
         return;
     }

@@ -44,6 +44,12 @@ void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_portable(to, from, n);
 }
 
+void opacity_span(portable_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                  std::size_t n, const paint_style& style)
+{
+    opacity_span_portable(e, s, alpha, n, style);
+}
+
 // ---- decoding every stored format
 
 void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
