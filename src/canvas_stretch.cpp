@@ -69,6 +69,8 @@ int stretch_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const a
         return 0;
     const paint_style style{(d->flags & draw_key) != 0, d->key, d->opacity};
     const std::size_t stride = canvas->sprite->w;
+    // A whole-number enlargement, unmirrored: column k - to.x samples (k - to.x) / repeat.
+    const i64 repeat = !ax.flipped && ax.n % ax.a == 0 ? ax.n / ax.a : 0;
     std::size_t columns[chunk];
     std::size_t rows[chunk];
     for (i64 x = b.x.lo; x < b.x.hi; x += chunk) {
@@ -77,8 +79,12 @@ int stretch_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const a
         for (i64 y = b.y.lo; y < b.y.hi; y += chunk) {
             const auto h = static_cast<std::size_t>(std::min<i64>(chunk, b.y.hi - y));
             nearest_table(ay, y, h, d->src->w, rows);
-            const paint_picked_job job{canvas->sprite->pixels + y * static_cast<i64>(stride) + x,
-                                       stride, d->src->pixels, d->alpha, rows, columns, w, h};
+            paint_picked_job job{canvas->sprite->pixels + y * static_cast<i64>(stride) + x,
+                                 stride, d->src->pixels, d->alpha, rows, columns, w, h};
+            if (repeat > 0) {
+                job.repeat = static_cast<std::size_t>(repeat);
+                job.phase = static_cast<std::size_t>((x - ax.start) % repeat);
+            }
             paint_picked_rows(level, job, style);
         }
     }

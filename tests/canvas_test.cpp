@@ -230,23 +230,31 @@ TEST(canvas, quarter_and_half_turns_about_the_centre_are_exact_pixel_rotations)
 
 // Nearest: every source pixel becomes a k x k block. Smooth: an opaque sprite of
 // one colour fills `to` with exactly that colour, with no faded border.
+// Nearest: every source pixel becomes a k x k block, also where the clip cuts a
+// block. Smooth: an opaque sprite of one colour fills `to` with exactly that
+// colour, with no faded border.
 TEST(canvas, whole_number_stretches_repeat_every_pixel_and_smooth_ones_have_no_faded_border)
 {
-    fenced_sprite sprite(5, 4), flat(5, 4, 0x1234);
+    fenced_sprite sprite(37, 4), flat(37, 4, 0x1234);
     fill_pattern(sprite, 9);
-    for (const int k : {2, 3}) {
-        fenced_sprite screen(16, 13, 0), smooth(16, 13, 0);
-        canvas_t c = canvas_of(&screen.sprite), cs = canvas_of(&smooth.sprite);
-        const draw_t d{&sprite.sprite};
-        draw_t ds{&flat.sprite};
-        ds.flags = draw_smooth;
-        const rect_t to{1, 0, 5 * k, 4 * k};
-        ASSERT_EQ(canvas_stretch(&c, &d, &to, nullptr), 0);
-        ASSERT_EQ(canvas_stretch(&cs, &ds, &to, nullptr), 0);
-        for (int y = 0; y < 4 * k; ++y) {
-            for (int x = 0; x < 5 * k; ++x) {
-                EXPECT_EQ(screen.at(1 + x, y), sprite.at(x / k, y / k)) << k;
-                EXPECT_EQ(smooth.at(1 + x, y), 0x1234) << k;
+    for (simd_level level : levels()) {
+        for (const int k : {2, 3}) {
+            for (const int x0 : {0, -1, -2}) {
+                fenced_sprite screen(120, 13, 0), smooth(120, 13, 0);
+                canvas_t c = canvas_of(&screen.sprite), cs = canvas_of(&smooth.sprite);
+                const draw_t d{&sprite.sprite};
+                draw_t ds{&flat.sprite};
+                ds.flags = draw_smooth;
+                const rect_t to{x0, 0, 37 * k, 4 * k};
+                ASSERT_EQ(canvas_stretch_at(level, &c, &d, &to, nullptr), 0);
+                ASSERT_EQ(canvas_stretch_at(level, &cs, &ds, &to, nullptr), 0);
+                for (int y = 0; y < 4 * k; ++y) {
+                    for (int x = 0; x < 37 * k + x0; ++x) {
+                        EXPECT_EQ(screen.at(x, y), sprite.at((x - x0) / k, y / k)) << k << " " << x0;
+                        EXPECT_EQ(smooth.at(x, y), 0x1234) << k;
+                    }
+                }
+                EXPECT_TRUE(screen.fences_intact());
             }
         }
     }

@@ -199,6 +199,8 @@ void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& 
 // row r < h, pixel i < w:  T = to[r * to_stride + i], S = from[rows[r] + columns[i]],
 // a = alpha[rows[r] + columns[i]]: source pixels picked by index (the stretch).
 // Where rows repeat and the style is a plain copy, the row above is copied.
+// repeat > 0 says that the columns are a whole-number enlargement:
+// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat.
 struct paint_picked_job {
     pixel16* to;
     std::size_t to_stride;
@@ -207,6 +209,7 @@ struct paint_picked_job {
     const std::size_t* rows;
     const std::size_t* columns;
     std::size_t w, h;
+    std::size_t repeat = 0, phase = 0;
 };
 void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style);
 

@@ -333,6 +333,8 @@ bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
 // round into a small buffer first, with the level's reverse_span:
 //
 //   reverse_span(tag, to, from, n)   to[i] = from[-i], i < n
+//   repeat_span(tag, to, from, n, k, phase)
+//                                    to[i] = from[(phase + i) / k], i < n
 
 namespace kernel_loops {
 
@@ -354,6 +356,16 @@ inline void opacity_span_portable(std::uint8_t* e, const pixel16* s, const std::
         const unsigned a = alpha != nullptr ? alpha[i] : 255;
         const bool skip = style.keyed && s[i] == style.key;
         e[i] = static_cast<std::uint8_t>(skip ? 0 : (a * o + 127) / 255);
+    }
+}
+
+inline void repeat_span_portable(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                                 std::size_t phase)
+{
+    for (std::size_t i = 0, left = k - phase; i < n; left = k, ++from) {
+        const std::size_t m = std::min(left, n - i);
+        std::fill(to + i, to + i + m, *from);
+        i += m;
     }
 }
 
@@ -442,6 +454,12 @@ void paint_picked_with(Level level, const paint_picked_job& job, const paint_sty
             const std::size_t n = std::min(paint_chunk, job.w - i);
             const std::size_t* c = job.columns + i;
             pixel16* t = row + i;
+            if (kind == paint_kind::copy && job.repeat > 0) {
+                const std::size_t at = job.phase + i;
+                repeat_span(level, t, f + job.columns[0] + at / job.repeat, n, job.repeat,
+                            at % job.repeat);
+                continue;
+            }
             if (kind == paint_kind::copy) {
                 for (std::size_t q = 0; q < n; ++q)
                     t[q] = f[c[q]];

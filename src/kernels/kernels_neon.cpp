@@ -334,6 +334,31 @@ void reverse_span(neon_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_neon(to, from, n);
 }
 
+// Doubling: each pixel twice by zip; other factors pixel by pixel.
+void repeat_span_neon(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                      std::size_t phase)
+{
+    if (k != 2)
+        return repeat_span_portable(to, from, n, k, phase);
+    std::size_t i = 0;
+    if (phase == 1 && n > 0) {
+        to[i++] = *from++;
+    }
+    for (; i + 16 <= n; i += 16, from += 8) {
+        const uint16x8_t v = vld1q_u16(from);
+        const uint16x8x2_t twice = vzipq_u16(v, v);
+        vst1q_u16(to + i, twice.val[0]);
+        vst1q_u16(to + i + 8, twice.val[1]);
+    }
+    repeat_span_portable(to + i, from, n - i, 2, 0);
+}
+
+void repeat_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_neon(to, from, n, k, phase);
+}
+
 void opacity_span(neon_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
                   std::size_t n, const paint_style& style)
 {

@@ -44,6 +44,12 @@ void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_portable(to, from, n);
 }
 
+void repeat_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_portable(to, from, n, k, phase);
+}
+
 void opacity_span(portable_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
                   std::size_t n, const paint_style& style)
 {

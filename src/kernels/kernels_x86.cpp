@@ -529,6 +529,61 @@ void reverse_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_sse2(to, from, n);
 }
 
+// Doubling: each pixel twice by unpacking a register with itself; other
+// factors pixel by pixel (AVX2 also triples, by byte shuffles).
+void repeat_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                      std::size_t phase)
+{
+    if (k != 2)
+        return repeat_span_portable(to, from, n, k, phase);
+    std::size_t i = 0;
+    if (phase == 1 && n > 0)
+        to[i++] = *from++;
+    for (; i + 16 <= n; i += 16, from += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi16(v, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi16(v, v));
+    }
+    repeat_span_portable(to + i, from, n - i, 2, 0);
+}
+
+__attribute__((target("avx2"))) void repeat_span_avx2(pixel16* to, const pixel16* from,
+                                                      std::size_t n, std::size_t k,
+                                                      std::size_t phase)
+{
+    if (k != 3)
+        return repeat_span_sse2(to, from, n, k, phase);
+    // Eight pixels make 24: [0 0 0 1 1 1 2 2 | 2 3 3 3 4 4 4 5] and [5 5 6 6 6 7 7 7].
+    const __m256i first16 = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5,
+                                             4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11);
+    const __m128i last8 = _mm_setr_epi8(10, 11, 10, 11, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15,
+                                        14, 15);
+    std::size_t i = 0;
+    if (phase > 0) {
+        const std::size_t m = std::min(3 - phase, n);
+        std::fill(to, to + m, *from++);
+        i = m;
+    }
+    for (; i + 24 <= n; i += 24, from += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(v), first16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 16), _mm_shuffle_epi8(v, last8));
+    }
+    repeat_span_portable(to + i, from, n - i, 3, 0);
+}
+
+void repeat_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_sse2(to, from, n, k, phase);
+}
+__attribute__((target("avx2"))) void repeat_span(avx2_t, pixel16* to, const pixel16* from,
+                                                 std::size_t n, std::size_t k, std::size_t phase)
+{
+    repeat_span_avx2(to, from, n, k, phase);
+}
+
 void opacity_span(sse2_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
                   std::size_t n, const paint_style& style)
 {
