@@ -131,11 +131,18 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
         if (!visible)
             return;
         pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
+        // A flip mirrors U within the area: A.w - 1 - floor(U / one) = floor((one A.w - 1 - U) / one).
+        const i64 su = src.flip_x ? -du : du;
+        const i64 sv2 = src.flip_y ? -dv : dv;
+        i64 pu = src.flip_x ? one * sv.area.w - 1 - u : u;
+        i64 pv = src.flip_y ? one * sv.area.h - 1 - v : v;
+        const std::size_t first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
         for (i64 x = run.lo; x < run.hi; x += chunk) {
             const auto n = static_cast<std::size_t>(std::min<i64>(chunk, run.hi - x));
-            // Inside the run U and V are not negative: the shifts are floors.
-            for (std::size_t q = 0; q < n; ++q, u += du, v += dv)
-                columns[q] = src.at(u >> 17, v >> 17);
+            // Inside the run U and V (mirrored or not) are not negative: the shifts are floors.
+            for (std::size_t q = 0; q < n; ++q, pu += su, pv += sv2)
+                columns[q] = first + static_cast<std::size_t>(pv >> 17) * src.src_w +
+                             static_cast<std::size_t>(pu >> 17);
             const paint_picked_job job{to + x, stride, d->src->pixels, d->alpha, &no_row, columns,
                                        n, 1};
             paint_picked_rows(level, job, style);

@@ -465,6 +465,14 @@ void paint_picked_with(Level level, const paint_picked_job& job, const paint_sty
                     t[q] = f[c[q]];
                 continue;
             }
+            if (kind == paint_kind::key) { // picking costs more than the test: no second pass
+                for (std::size_t q = 0; q < n; ++q) {
+                    const pixel16 p = f[c[q]];
+                    if (p != style.key)
+                        t[q] = p;
+                }
+                continue;
+            }
             for (std::size_t q = 0; q < n; ++q)
                 picked[q] = f[c[q]];
             if (plane) {
