@@ -59,3 +59,4 @@ void register_drawing();
 void register_decoding();
 void register_transparent_blits();
 void register_variant_decoding();
+void register_canvas();
