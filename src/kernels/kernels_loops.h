@@ -436,52 +436,56 @@ void paint_rows_with(Level level, const paint_rows_job& job, const paint_style& 
     }
 }
 
+// Pixels [i, i + n) of picked row r, n <= paint_chunk, at t.
+template <typename Level>
+void paint_picked_run(Level level, paint_kind kind, const paint_picked_job& job, std::size_t r,
+                      std::size_t i, std::size_t n, const paint_style& style)
+{
+    pixel16* t = job.to + r * job.to_stride + i;
+    const pixel16* f = job.from + job.rows[r];
+    const std::size_t* c = job.columns + i;
+    if (kind == paint_kind::copy && job.repeat > 0) {
+        const std::size_t at = job.phase + i;
+        repeat_span(level, t, f + job.columns[0] + at / job.repeat, n, job.repeat, at % job.repeat);
+        return;
+    }
+    if (kind == paint_kind::copy) {
+        for (std::size_t q = 0; q < n; ++q)
+            t[q] = f[c[q]];
+        return;
+    }
+    if (kind == paint_kind::key) { // picking costs more than the test: no second pass
+        for (std::size_t q = 0; q < n; ++q) {
+            const pixel16 p = f[c[q]];
+            if (p != style.key)
+                t[q] = p;
+        }
+        return;
+    }
+    pixel16 picked[paint_chunk];
+    for (std::size_t q = 0; q < n; ++q)
+        picked[q] = f[c[q]];
+    std::uint8_t picked_alpha[paint_chunk];
+    if (job.alpha != nullptr) {
+        const std::uint8_t* a = job.alpha + job.rows[r];
+        for (std::size_t q = 0; q < n; ++q)
+            picked_alpha[q] = a[c[q]];
+    }
+    paint_run(level, kind, t, picked, job.alpha != nullptr ? picked_alpha : nullptr, 1, n, style);
+}
+
 template <typename Level>
 void paint_picked_with(Level level, const paint_picked_job& job, const paint_style& style)
 {
-    const bool plane = job.alpha != nullptr;
-    const paint_kind kind = kind_of(style, plane);
-    pixel16 picked[paint_chunk];
-    std::uint8_t picked_alpha[paint_chunk];
+    const paint_kind kind = kind_of(style, job.alpha != nullptr);
     for (std::size_t r = 0; r < job.h; ++r) {
-        pixel16* row = job.to + r * job.to_stride;
         if (kind == paint_kind::copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
+            pixel16* row = job.to + r * job.to_stride;
             std::copy(row - job.to_stride, row - job.to_stride + job.w, row);
             continue;
         }
-        const pixel16* f = job.from + job.rows[r];
-        for (std::size_t i = 0; i < job.w; i += paint_chunk) {
-            const std::size_t n = std::min(paint_chunk, job.w - i);
-            const std::size_t* c = job.columns + i;
-            pixel16* t = row + i;
-            if (kind == paint_kind::copy && job.repeat > 0) {
-                const std::size_t at = job.phase + i;
-                repeat_span(level, t, f + job.columns[0] + at / job.repeat, n, job.repeat,
-                            at % job.repeat);
-                continue;
-            }
-            if (kind == paint_kind::copy) {
-                for (std::size_t q = 0; q < n; ++q)
-                    t[q] = f[c[q]];
-                continue;
-            }
-            if (kind == paint_kind::key) { // picking costs more than the test: no second pass
-                for (std::size_t q = 0; q < n; ++q) {
-                    const pixel16 p = f[c[q]];
-                    if (p != style.key)
-                        t[q] = p;
-                }
-                continue;
-            }
-            for (std::size_t q = 0; q < n; ++q)
-                picked[q] = f[c[q]];
-            if (plane) {
-                const std::uint8_t* a = job.alpha + job.rows[r];
-                for (std::size_t q = 0; q < n; ++q)
-                    picked_alpha[q] = a[c[q]];
-            }
-            paint_run(level, kind, t, picked, plane ? picked_alpha : nullptr, 1, n, style);
-        }
+        for (std::size_t i = 0; i < job.w; i += paint_chunk)
+            paint_picked_run(level, kind, job, r, i, std::min(paint_chunk, job.w - i), style);
     }
 }
 
