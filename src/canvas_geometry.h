@@ -197,18 +197,10 @@ inline pixel16 land_smooth(const tap_sums& t, pixel16 d)
     return static_cast<pixel16>(r << 11 | g << 5 | b);
 }
 
-// One tap: its weight and, when inside the area and src, where its source pixel is.
-struct tap {
-    std::uint32_t weight;
-    bool inside;
-    std::size_t at;
-};
-
-inline void add_tap(const draw_t* d, const tap& t, tap_sums& sums)
+// One tap of non-zero weight whose source pixel, at `at`, lies inside the area and src.
+inline void add_tap(const draw_t* d, std::uint32_t weight, std::size_t at, tap_sums& sums)
 {
-    if (!t.inside || t.weight == 0)
-        return;
-    sums.add(d->src->pixels[t.at], t.weight * effective_opacity(d, t.at));
+    sums.add(d->src->pixels[at], weight * effective_opacity(d, at));
 }
 
 } // namespace canvas_detail

@@ -142,10 +142,8 @@ void smooth_pixel(const draw_t* d, const tap_pair& col, const tap_pair& row, pix
     for (int r = 0; r < 2; ++r) {
         for (int c = 0; c < 2; ++c) {
             const std::uint32_t weight = row.weight[r] * col.weight[c];
-            if (weight != 0) {
-                const std::size_t at = row.at[r] + col.at[c];
-                sums.add(d->src->pixels[at], weight * effective_opacity(d, at));
-            }
+            if (weight != 0)
+                add_tap(d, weight, row.at[r] + col.at[c], sums);
         }
     }
     p = land_smooth(sums, p);

@@ -193,7 +193,8 @@ int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, co
                     continue;
                 const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
                 const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
-                add_tap(d, {wu * wv, true, src.at(i, j)}, sums);
+                if (wu * wv != 0)
+                    add_tap(d, wu * wv, src.at(i, j), sums);
             }
             to[x] = land_smooth(sums, to[x]);
         }
