@@ -53,7 +53,8 @@ span footprint_rows(const transform_t& m, span u, span v, span clip)
             const double q = (xx * dv - yx * du) / det;
             lo = std::min(lo, q);
             hi = std::max(hi, q);
-            reach = std::max(reach, std::fabs(q) + (std::fabs(xx * dv) + std::fabs(yx * du)) / std::fabs(det));
+            const double terms = (std::fabs(xx * dv) + std::fabs(yx * du)) / std::fabs(det);
+            reach = std::max(reach, std::fabs(q) + terms);
         }
     }
     const double margin = 4 + 1e-9 * reach;
