@@ -60,3 +60,4 @@ void register_decoding();
 void register_transparent_blits();
 void register_variant_decoding();
 void register_panel_output();
+void register_canvas();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include <velmora/canvas.h>
 #include <velmora/draw.h>
 #include <velmora/tga.h>
 
@@ -51,5 +52,16 @@ void tga24_to_sprite16(const tga_info_t* info, sprite_t* sprite);
 // tga.h, reading the colour map entry for each pixel afresh.
 tga_check_t tga_check(const tga_info_t* info);
 tga_check_t tga_to_sprite16(const tga_info_t* info, sprite_t* sprite, std::uint8_t* alpha);
+
+// The canvas (canvas.h), in plain_canvas.cpp: every pixel of the clip visited,
+// mapped by its operation's rule in 64-bit integers and landed by the six steps
+// of canvas.h one at a time; the smooth filter from its four taps, field by field.
+canvas_t canvas_of(sprite_t* sprite);
+void canvas_set_clip(canvas_t* canvas, const rect_t* clip);
+int canvas_fill(canvas_t* canvas, const rect_t* r, pixel16 value, std::uint8_t opacity,
+                rect_t* drawn);
+int canvas_draw(canvas_t* canvas, const draw_t* d, std::int32_t x, std::int32_t y, rect_t* drawn);
+int canvas_stretch(canvas_t* canvas, const draw_t* d, const rect_t* to, rect_t* drawn);
+int canvas_transform(canvas_t* canvas, const draw_t* d, const transform_t* m, rect_t* drawn);
 
 } // namespace plain

@@ -94,6 +94,7 @@ int main(int argc, char** argv)
 {
     register_drawing();
     register_transparent_blits();
+    register_canvas();
     register_decoding();
     register_variant_decoding();
     register_panel_output();

@@ -9,6 +9,10 @@
 // has an alpha plane of exactly w * h bytes beside it, in runs of transparent,
 // opaque and partial pixels; one operation paints an area of it.
 //
+// The canvas functions take arbitrary clips, positions, rectangles, areas
+// (reaching past the source), flags, opacities and maps, and are replayed on the
+// plain model of bench/plain_canvas.cpp: pixels, results and `drawn` must agree.
+//
 // Input: two sprite sizes, then operations of a few bytes each until the input
 // runs out. Missing bytes read as 0, so every input is a valid program.
 #include <algorithm>
@@ -17,8 +21,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include <velmora/canvas.h>
 #include <velmora/draw.h>
 #include <velmora/sprite.h>
+
+#include "plain.h"
 
 namespace {
 
@@ -181,11 +188,109 @@ bool fits(const sprite_t& inner, const sprite_t& outer)
     return inner.w <= outer.w && inner.h <= outer.h;
 }
 
+// Mostly small, now and then any int32 at all.
+std::int32_t next_int32(byte_reader& in)
+{
+    const std::uint8_t b = next_byte(in);
+    if (b < 224)
+        return b - 64;
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v = v << 8 | next_byte(in);
+    return static_cast<std::int32_t>(v);
+}
+
+rect_t next_rect(byte_reader& in)
+{
+    const std::int32_t x = next_int32(in), y = next_int32(in), w = next_int32(in);
+    return {x, y, w, next_int32(in)};
+}
+
+transform_t next_map(byte_reader& in)
+{
+    if (next_byte(in) & 1) { // small values in 1/16 pixel, or anything (wrapping)
+        const auto any = [&in] {
+            return static_cast<std::int32_t>(static_cast<std::uint32_t>(next_int32(in)) * 4096u);
+        };
+        const std::int32_t xx = any(), xy = any(), tx = any(), yx = any(), yy = any();
+        return {xx, xy, tx, yx, yy, any()};
+    }
+    const double degrees = next_int32(in) * 7.5, scale = next_int32(in) / 16.0;
+    const double px = next_int32(in) / 2.0, py = next_int32(in) / 2.0;
+    return transform_rotozoom(degrees, scale, scale, px, py, next_int32(in) / 2.0,
+                              next_int32(in) / 2.0);
+}
+
+bool same_rect(const rect_t& a, const rect_t& b)
+{
+    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+}
+
+// One canvas function on the library and on the plain model of the picture.
+void run_canvas_operation(picture& dst, picture& src, byte_reader& in, unsigned which)
+{
+    sprite_t model{dst.sprite.w, dst.sprite.h, 16, dst.model.data()};
+    canvas_t c = canvas_of(&dst.sprite), cm = plain::canvas_of(&model);
+    if (next_byte(in) & 1) {
+        const rect_t clip = next_rect(in);
+        canvas_set_clip(&c, &clip);
+        plain::canvas_set_clip(&cm, &clip);
+        require(c.clip.x == cm.clip.x && c.clip.y == cm.clip.y && c.clip.w == cm.clip.w &&
+                    c.clip.h == cm.clip.h, "canvas_set_clip differs from the model");
+    }
+    area_t area{next_word(in), next_word(in), next_word(in), next_word(in)};
+    if (next_byte(in) & 1) // mostly near the source
+        area = {static_cast<std::uint16_t>(area.x % 48), static_cast<std::uint16_t>(area.y % 48),
+                static_cast<std::uint16_t>(area.w % 48), static_cast<std::uint16_t>(area.h % 48)};
+    draw_t d{&src.sprite};
+    const std::uint8_t how = next_byte(in);
+    d.area = how & 1 ? &area : nullptr;
+    d.alpha = how & 2 ? src.alpha.data() : nullptr;
+    d.flags = next_byte(in) | (how & 4 ? 0xFF00u : 0u);
+    d.key = key_from(src, in);
+    d.opacity = how & 8 ? 255 : next_byte(in);
+    rect_t got{1, 2, 3, 4}, want{5, 6, 7, 8};
+    int rg = 0, rw = 0;
+    switch (which) {
+    case 0: {
+        const rect_t r = next_rect(in);
+        rg = canvas_fill(&c, &r, d.key, d.opacity, &got);
+        rw = plain::canvas_fill(&cm, &r, d.key, d.opacity, &want);
+        break;
+    }
+    case 1: {
+        const std::int32_t x = next_int32(in), y = next_int32(in);
+        rg = canvas_draw(&c, &d, x, y, &got);
+        rw = plain::canvas_draw(&cm, &d, x, y, &want);
+        break;
+    }
+    case 2: {
+        const rect_t to = next_rect(in);
+        rg = canvas_stretch(&c, &d, &to, &got);
+        rw = plain::canvas_stretch(&cm, &d, &to, &want);
+        break;
+    }
+    default: {
+        const transform_t m = next_map(in);
+        rg = canvas_transform(&c, &d, &m, &got);
+        rw = plain::canvas_transform(&cm, &d, &m, &want);
+        break;
+    }
+    }
+    require(rg == rw, "a canvas function's result differs from the model");
+    require(same_rect(got, want), "a canvas function's drawn rectangle differs from the model");
+}
+
 void run_operation(picture& dst, picture& src, byte_reader& in)
 {
     const sprite_t& d = dst.sprite;
     const sprite_t& s = src.sprite;
-    switch (next_byte(in) % 11) {
+    const unsigned op = next_byte(in) % 15;
+    if (op >= 11) {
+        run_canvas_operation(dst, src, in, op - 11);
+        return;
+    }
+    switch (op) {
     case 0: {
         const pixel16 value = next_word(in);
         const area_t a = area_inside(in, d.w, d.h);

@@ -240,3 +240,51 @@ stored_status decode_stored(simd_level level, const stored_format& format, const
         return decode_stored_at<simd_level::portable>(format, data, size, run_length, planes);
     }
 }
+
+// ---------------------------------------------------------------- the canvas
+
+void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& style)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2: return paint_rows_at<simd_level::avx2>(job, style);
+    case simd_level::ssse3:
+    case simd_level::sse2: return paint_rows_at<simd_level::sse2>(job, style);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon: return paint_rows_at<simd_level::neon>(job, style);
+#endif
+    default: return paint_rows_at<simd_level::portable>(job, style);
+    }
+}
+
+void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2: return paint_picked_rows_at<simd_level::avx2>(job, style);
+    case simd_level::ssse3:
+    case simd_level::sse2: return paint_picked_rows_at<simd_level::sse2>(job, style);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon: return paint_picked_rows_at<simd_level::neon>(job, style);
+#endif
+    default: return paint_picked_rows_at<simd_level::portable>(job, style);
+    }
+}
+
+void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
+                     std::size_t stride, pixel16 value, unsigned e)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2: return fill_blend_rows_at<simd_level::avx2>(first, w, h, stride, value, e);
+    case simd_level::ssse3:
+    case simd_level::sse2: return fill_blend_rows_at<simd_level::sse2>(first, w, h, stride, value, e);
+#endif
+#if VELMORA_NEON
+    case simd_level::neon: return fill_blend_rows_at<simd_level::neon>(first, w, h, stride, value, e);
+#endif
+    default: return fill_blend_rows_at<simd_level::portable>(first, w, h, stride, value, e);
+    }
+}

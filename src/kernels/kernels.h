@@ -173,3 +173,54 @@ enum class stored_status { ok, truncated, corrupt };
 // (a run packet counts once its pixel is whole); nothing after it.
 stored_status decode_stored(simd_level level, const stored_format& format, const std::uint8_t* data,
                             std::size_t size, bool run_length, const picture_planes& planes);
+
+// ---------------------------------------------------------------- the canvas (canvas.h)
+//
+// Rows painted by the canvas's rule: for source pixel S with opacity a (from an
+// alpha plane, or 255 without one), nothing happens when the style is keyed and
+// S == key; otherwise e = (a * opacity + 127) / 255 and per field c
+//   T.c = (e * S.c + (255 - e) * T.c) / 255
+// so e = 255 writes S and e = 0 leaves T. Sources and alpha planes must not
+// overlap `to`. The canvas has clipped every row before it calls these.
+
+struct paint_style {
+    bool keyed;
+    pixel16 key;
+    unsigned opacity; // 0 to 255
+};
+
+// row r < h, pixel i < w:  T = to[r * to_stride + i], S = from[r * from_stride + k],
+// a = alpha[r * alpha_stride + k] with k = i, or k = -i when `reversed` (a row
+// drawn mirrored reads its source leftwards from `from`). Strides may be negative.
+struct paint_rows_job {
+    pixel16* to;
+    std::ptrdiff_t to_stride;
+    const pixel16* from;
+    std::ptrdiff_t from_stride;
+    const std::uint8_t* alpha; // null: opaque
+    std::ptrdiff_t alpha_stride;
+    std::size_t w, h;
+    bool reversed;
+};
+void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& style);
+
+// row r < h, pixel i < w:  T = to[r * to_stride + i], S = from[rows[r] + columns[i]],
+// a = alpha[rows[r] + columns[i]]: source pixels picked by index (stretched and turned sprites).
+// Where rows repeat and the style is a plain copy, the row above is copied.
+// repeat > 0 says that the columns are a whole-number enlargement:
+// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat.
+struct paint_picked_job {
+    pixel16* to;
+    std::size_t to_stride;
+    const pixel16* from;
+    const std::uint8_t* alpha; // null: opaque
+    const std::size_t* rows;
+    const std::size_t* columns;
+    std::size_t w, h;
+    std::size_t repeat = 0, phase = 0;
+};
+void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style);
+
+// row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
+void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
+                     std::size_t stride, pixel16 value, unsigned e);

@@ -72,6 +72,21 @@ template <simd_level L>
 void copy_be_rows_at(std::uint8_t* out, const pixel16* from, std::size_t from_stride,
                      std::size_t w, std::size_t h);
 
+// ---- the canvas
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void paint_rows_at(const paint_rows_job& job, const paint_style& style);
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void paint_picked_rows_at(const paint_picked_job& job, const paint_style& style);
+
+// portable, sse2, avx2, neon
+template <simd_level L>
+void fill_blend_rows_at(pixel16* first, std::size_t w, std::size_t h, std::size_t stride,
+                        pixel16 value, unsigned e);
+
 #if VELMORA_X86_SIMD
 // The best x86-64 level this CPU has, asked once (kernels_x86.cpp).
 simd_level x86_simd_level();

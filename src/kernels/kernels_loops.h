@@ -348,3 +348,182 @@ bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
 }
 
 } // namespace kernel_loops
+
+// ---------------------------------------------------------------- the canvas
+//
+// A canvas row is cut into runs of at most paint_chunk pixels. Each run becomes
+// one of the level's spans: a copy, a blend at one weight, a keyed copy, or the
+// alpha-plane blit over the effective opacities of the run worked out first
+// (key and plane and opacity in one byte per pixel). Mirrored runs are turned
+// round into a small buffer first, with the level's reverse_span:
+//
+//   reverse_span(tag, to, from, n)   to[i] = from[-i], i < n
+//   repeat_span(tag, to, from, n, k, phase)
+//                                    to[i] = from[(phase + i) / k], i < n
+
+namespace kernel_loops {
+
+constexpr std::size_t paint_chunk = 256;
+
+inline void reverse_span_portable(pixel16* to, const pixel16* from, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = *(from - static_cast<std::ptrdiff_t>(i));
+}
+
+// e[i] = 0 where keyed and s[i] == key, else (alpha[i] * opacity + 127) / 255,
+// or opacity without a plane. The levels' opacity_span does the same.
+inline void opacity_span_portable(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                                  std::size_t n, const paint_style& style)
+{
+    const unsigned o = style.opacity;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned a = alpha != nullptr ? alpha[i] : 255;
+        const bool skip = style.keyed && s[i] == style.key;
+        e[i] = static_cast<std::uint8_t>(skip ? 0 : (a * o + 127) / 255);
+    }
+}
+
+inline void repeat_span_portable(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                                 std::size_t phase)
+{
+    for (std::size_t i = 0, left = k - phase; i < n; left = k, ++from) {
+        const std::size_t m = std::min(left, n - i);
+        std::fill(to + i, to + i + m, *from);
+        i += m;
+    }
+}
+
+// How a run is painted, decided once per call.
+enum class paint_kind { copy, blend, key, plane };
+
+inline paint_kind kind_of(const paint_style& style, bool plane)
+{
+    if (plane || (style.keyed && style.opacity != 255))
+        return paint_kind::plane;
+    if (style.keyed)
+        return paint_kind::key;
+    return style.opacity == 255 ? paint_kind::copy : paint_kind::blend;
+}
+
+// One run of n <= paint_chunk pixels: source s (already in landing order),
+// opacities from `alpha` read with `step`.
+template <typename Level>
+void paint_run(Level level, paint_kind kind, pixel16* t, const pixel16* s,
+               const std::uint8_t* alpha, std::ptrdiff_t step, std::size_t n,
+               const paint_style& style)
+{
+    switch (kind) {
+    case paint_kind::copy: std::copy(s, s + n, t); return;
+    case paint_kind::blend: blend_span(level, t, s, n, 255 - style.opacity); return;
+    case paint_kind::key: blit_key_span(level, t, s, n, style.key); return;
+    case paint_kind::plane: {
+        // A mirrored plane is turned round first, like the pixels.
+        std::uint8_t a[paint_chunk];
+        if (alpha != nullptr && step < 0) {
+            for (std::size_t i = 0; i < n; ++i)
+                a[i] = *(alpha - static_cast<std::ptrdiff_t>(i));
+            alpha = a;
+        }
+        std::uint8_t e[paint_chunk];
+        opacity_span(level, e, s, alpha, n, style);
+        blit_a8_span(level, t, s, e, n);
+        return;
+    }
+    }
+}
+
+template <typename Level>
+void paint_rows_with(Level level, const paint_rows_job& job, const paint_style& style)
+{
+    const paint_kind kind = kind_of(style, job.alpha != nullptr);
+    const std::ptrdiff_t step = job.reversed ? -1 : 1;
+    pixel16 turned[paint_chunk];
+    for (std::size_t r = 0; r < job.h; ++r) {
+        const auto row = static_cast<std::ptrdiff_t>(r);
+        for (std::size_t i = 0; i < job.w; i += paint_chunk) {
+            const std::size_t n = std::min(paint_chunk, job.w - i);
+            const std::ptrdiff_t k = step * static_cast<std::ptrdiff_t>(i);
+            pixel16* t = job.to + row * job.to_stride + static_cast<std::ptrdiff_t>(i);
+            const pixel16* f = job.from + row * job.from_stride + k;
+            const std::uint8_t* a =
+                job.alpha != nullptr ? job.alpha + row * job.alpha_stride + k : nullptr;
+            if (job.reversed && kind == paint_kind::copy) {
+                reverse_span(level, t, f, n);
+                continue;
+            }
+            if (job.reversed) {
+                reverse_span(level, turned, f, n);
+                f = turned;
+            }
+            paint_run(level, kind, t, f, a, step, n, style);
+        }
+    }
+}
+
+// Pixels [i, i + n) of picked row r, n <= paint_chunk, at t.
+template <typename Level>
+void paint_picked_run(Level level, paint_kind kind, const paint_picked_job& job, std::size_t r,
+                      std::size_t i, std::size_t n, const paint_style& style)
+{
+    pixel16* t = job.to + r * job.to_stride + i;
+    const pixel16* f = job.from + job.rows[r];
+    const std::size_t* c = job.columns + i;
+    if (kind == paint_kind::copy && job.repeat > 0) {
+        const std::size_t at = job.phase + i;
+        repeat_span(level, t, f + job.columns[0] + at / job.repeat, n, job.repeat, at % job.repeat);
+        return;
+    }
+    if (kind == paint_kind::copy) {
+        for (std::size_t q = 0; q < n; ++q)
+            t[q] = f[c[q]];
+        return;
+    }
+    if (kind == paint_kind::key) { // picking costs more than the test: no second pass
+        for (std::size_t q = 0; q < n; ++q) {
+            const pixel16 p = f[c[q]];
+            if (p != style.key)
+                t[q] = p;
+        }
+        return;
+    }
+    pixel16 picked[paint_chunk];
+    for (std::size_t q = 0; q < n; ++q)
+        picked[q] = f[c[q]];
+    std::uint8_t picked_alpha[paint_chunk];
+    if (job.alpha != nullptr) {
+        const std::uint8_t* a = job.alpha + job.rows[r];
+        for (std::size_t q = 0; q < n; ++q)
+            picked_alpha[q] = a[c[q]];
+    }
+    paint_run(level, kind, t, picked, job.alpha != nullptr ? picked_alpha : nullptr, 1, n, style);
+}
+
+template <typename Level>
+void paint_picked_with(Level level, const paint_picked_job& job, const paint_style& style)
+{
+    const paint_kind kind = kind_of(style, job.alpha != nullptr);
+    for (std::size_t r = 0; r < job.h; ++r) {
+        if (kind == paint_kind::copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
+            pixel16* row = job.to + r * job.to_stride;
+            std::copy(row - job.to_stride, row - job.to_stride + job.w, row);
+            continue;
+        }
+        for (std::size_t i = 0; i < job.w; i += paint_chunk)
+            paint_picked_run(level, kind, job, r, i, std::min(paint_chunk, job.w - i), style);
+    }
+}
+
+template <typename Level>
+void fill_blend_rows_with(Level level, pixel16* first, std::size_t w, std::size_t h,
+                          std::size_t stride, pixel16 value, unsigned e)
+{
+    pixel16 colour[paint_chunk];
+    std::fill(colour, colour + paint_chunk, value);
+    for (std::size_t j = 0; j < h; ++j) {
+        for (std::size_t i = 0; i < w; i += paint_chunk)
+            blend_span(level, first + j * stride + i, colour, std::min(paint_chunk, w - i), 255 - e);
+    }
+}
+
+} // namespace kernel_loops

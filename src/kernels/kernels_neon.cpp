@@ -291,4 +291,103 @@ __attribute__((flatten)) bool expand_rle_at<simd_level::neon>(const std::uint8_t
     return expand_rle_with(neon_t{}, data, size, rows);
 }
 
+// ---------------------------------------------------------------- the canvas
+//
+// Mirrored runs: eight pixels turned round in the register (ARMv7 NEON has
+// both instructions). The rest of a canvas row is the spans above.
+
+namespace {
+
+void reverse_span_neon(pixel16* to, const pixel16* from, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint16x8_t r = vrev64q_u16(vld1q_u16(from - static_cast<std::ptrdiff_t>(i + 7)));
+        vst1q_u16(to + i, vcombine_u16(vget_high_u16(r), vget_low_u16(r)));
+    }
+    reverse_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+// Effective opacities eight at a time: (a * o + 127) / 255 in 16-bit lanes, the
+// division as div255_by_add_shift, keyed pixels cleared by a compare.
+void opacity_span_neon(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha, std::size_t n,
+                       const paint_style& style)
+{
+    const uint8x8_t o = vdup_n_u8(static_cast<std::uint8_t>(style.opacity));
+    const uint16x8_t key = vdupq_n_u16(style.key);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint16x8_t e16 = vmovl_u8(o);
+        if (alpha != nullptr) {
+            const uint16x8_t y = vaddq_u16(vmull_u8(vld1_u8(alpha + i), o), vdupq_n_u16(127));
+            e16 = vshrq_n_u16(vaddq_u16(vaddq_u16(y, vshrq_n_u16(y, 8)), vdupq_n_u16(1)), 8);
+        }
+        if (style.keyed)
+            e16 = vbicq_u16(e16, vceqq_u16(vld1q_u16(s + i), key));
+        vst1_u8(e + i, vmovn_u16(e16));
+    }
+    opacity_span_portable(e + i, s + i, alpha != nullptr ? alpha + i : nullptr, n - i, style);
+}
+
+void reverse_span(neon_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_neon(to, from, n);
+}
+
+// Doubling: each pixel twice by zip; other factors pixel by pixel.
+void repeat_span_neon(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                      std::size_t phase)
+{
+    if (k != 2)
+        return repeat_span_portable(to, from, n, k, phase);
+    std::size_t i = 0;
+    if (phase == 1 && n > 0) {
+        to[i++] = *from++;
+    }
+    for (; i + 16 <= n; i += 16, from += 8) {
+        const uint16x8_t v = vld1q_u16(from);
+        const uint16x8x2_t twice = vzipq_u16(v, v);
+        vst1q_u16(to + i, twice.val[0]);
+        vst1q_u16(to + i + 8, twice.val[1]);
+    }
+    repeat_span_portable(to + i, from, n - i, 2, 0);
+}
+
+void repeat_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_neon(to, from, n, k, phase);
+}
+
+void opacity_span(neon_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                  std::size_t n, const paint_style& style)
+{
+    opacity_span_neon(e, s, alpha, n, style);
+}
+
+} // namespace
+
+template <>
+__attribute__((flatten)) void paint_rows_at<simd_level::neon>(const paint_rows_job& job,
+                                                              const paint_style& style)
+{
+    paint_rows_with(neon_t{}, job, style);
+}
+
+template <>
+__attribute__((flatten)) void paint_picked_rows_at<simd_level::neon>(const paint_picked_job& job,
+                                                                     const paint_style& style)
+{
+    paint_picked_with(neon_t{}, job, style);
+}
+
+template <>
+__attribute__((flatten)) void fill_blend_rows_at<simd_level::neon>(pixel16* first, std::size_t w,
+                                                                   std::size_t h,
+                                                                   std::size_t stride,
+                                                                   pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(neon_t{}, first, w, h, stride, value, e);
+}
+
 #endif

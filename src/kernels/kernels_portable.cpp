@@ -42,6 +42,25 @@ void copy_be_span(portable_t, std::uint8_t* out, const pixel16* from, std::size_
     copy_be_span_portable(out, from, n);
 }
 
+// ---- the canvas
+
+void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_portable(to, from, n);
+}
+
+void repeat_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_portable(to, from, n, k, phase);
+}
+
+void opacity_span(portable_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                  std::size_t n, const paint_style& style)
+{
+    opacity_span_portable(e, s, alpha, n, style);
+}
+
 // ---- decoding every stored format
 
 void bgra_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
@@ -151,4 +170,26 @@ decode_stored_at<simd_level::portable>(const stored_format& format, const std::u
                                        const picture_planes& planes)
 {
     return decode_stored_with(portable_t{}, format, data, size, run_length, planes);
+}
+
+// ---- the canvas
+
+template <>
+void paint_rows_at<simd_level::portable>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(portable_t{}, job, style);
+}
+
+template <>
+void paint_picked_rows_at<simd_level::portable>(const paint_picked_job& job,
+                                                const paint_style& style)
+{
+    paint_picked_with(portable_t{}, job, style);
+}
+
+template <>
+void fill_blend_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
+                                              std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(portable_t{}, first, w, h, stride, value, e);
 }

@@ -455,4 +455,193 @@ __attribute__((target("avx2"), flatten)) bool expand_rle_at<simd_level::avx2>(
     return expand_rle_with(avx2_t{}, data, size, rows);
 }
 
+// ---------------------------------------------------------------- the canvas
+//
+// Mirrored runs: eight (sixteen) pixels loaded from the left end of their
+// stretch of source and turned round in the register. The rest of a canvas
+// row is the spans above.
+
+namespace {
+
+__m128i reverse8_sse2(__m128i v)
+{
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    v = _mm_shufflehi_epi16(v, 0x1B);
+    return _mm_shuffle_epi32(v, 0x4E);
+}
+
+void reverse_span_sse2(pixel16* to, const pixel16* from, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(from - static_cast<std::ptrdiff_t>(i + 7)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), reverse8_sse2(v));
+    }
+    reverse_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+__attribute__((target("avx2"))) void reverse_span_avx2(pixel16* to, const pixel16* from,
+                                                       std::size_t n)
+{
+    const __m256i turn = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                          14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(from - static_cast<std::ptrdiff_t>(i + 15)));
+        const __m256i r = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, turn), 0x4E);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), r);
+    }
+    reverse_span_sse2(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
+}
+
+// Effective opacities eight at a time: (a * o + 127) / 255 in 16-bit lanes, the
+// division as div255_by_multiply, keyed pixels cleared by a compare.
+void opacity_span_sse2(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha, std::size_t n,
+                       const paint_style& style)
+{
+    const __m128i o = _mm_set1_epi16(static_cast<short>(style.opacity));
+    const __m128i half = _mm_set1_epi16(127);
+    const __m128i by255 = _mm_set1_epi16(static_cast<short>(0x8081));
+    const __m128i key = _mm_set1_epi16(static_cast<short>(style.key));
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i e16 = o;
+        if (alpha != nullptr) {
+            const __m128i a = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i)), zero);
+            const __m128i y = _mm_add_epi16(_mm_mullo_epi16(a, o), half);
+            e16 = _mm_srli_epi16(_mm_mulhi_epu16(y, by255), 7);
+        }
+        if (style.keyed) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            e16 = _mm_andnot_si128(_mm_cmpeq_epi16(p, key), e16);
+        }
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(e + i), _mm_packus_epi16(e16, e16));
+    }
+    opacity_span_portable(e + i, s + i, alpha != nullptr ? alpha + i : nullptr, n - i, style);
+}
+
+void reverse_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n)
+{
+    reverse_span_sse2(to, from, n);
+}
+
+// Doubling: each pixel twice by unpacking a register with itself; other
+// factors pixel by pixel (AVX2 also triples, by byte shuffles).
+void repeat_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                      std::size_t phase)
+{
+    if (k != 2)
+        return repeat_span_portable(to, from, n, k, phase);
+    std::size_t i = 0;
+    if (phase == 1 && n > 0)
+        to[i++] = *from++;
+    for (; i + 16 <= n; i += 16, from += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi16(v, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi16(v, v));
+    }
+    repeat_span_portable(to + i, from, n - i, 2, 0);
+}
+
+__attribute__((target("avx2"))) void repeat_span_avx2(pixel16* to, const pixel16* from,
+                                                      std::size_t n, std::size_t k,
+                                                      std::size_t phase)
+{
+    if (k != 3)
+        return repeat_span_sse2(to, from, n, k, phase);
+    // Eight pixels make 24: [0 0 0 1 1 1 2 2 | 2 3 3 3 4 4 4 5] and [5 5 6 6 6 7 7 7].
+    const __m256i first16 = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5,
+                                             4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11);
+    const __m128i last8 = _mm_setr_epi8(10, 11, 10, 11, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15,
+                                        14, 15);
+    std::size_t i = 0;
+    if (phase > 0) {
+        const std::size_t m = std::min(3 - phase, n);
+        std::fill(to, to + m, *from++);
+        i = m;
+    }
+    for (; i + 24 <= n; i += 24, from += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(v), first16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 16), _mm_shuffle_epi8(v, last8));
+    }
+    repeat_span_portable(to + i, from, n - i, 3, 0);
+}
+
+void repeat_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
+                 std::size_t phase)
+{
+    repeat_span_sse2(to, from, n, k, phase);
+}
+__attribute__((target("avx2"))) void repeat_span(avx2_t, pixel16* to, const pixel16* from,
+                                                 std::size_t n, std::size_t k, std::size_t phase)
+{
+    repeat_span_avx2(to, from, n, k, phase);
+}
+
+void opacity_span(sse2_t, std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha,
+                  std::size_t n, const paint_style& style)
+{
+    opacity_span_sse2(e, s, alpha, n, style);
+}
+__attribute__((target("avx2"))) void opacity_span(avx2_t, std::uint8_t* e, const pixel16* s,
+                                                  const std::uint8_t* alpha, std::size_t n,
+                                                  const paint_style& style)
+{
+    opacity_span_sse2(e, s, alpha, n, style);
+}
+__attribute__((target("avx2"))) void reverse_span(avx2_t, pixel16* to, const pixel16* from,
+                                                  std::size_t n)
+{
+    reverse_span_avx2(to, from, n);
+}
+
+} // namespace
+
+template <>
+void paint_rows_at<simd_level::sse2>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(sse2_t{}, job, style);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+paint_rows_at<simd_level::avx2>(const paint_rows_job& job, const paint_style& style)
+{
+    paint_rows_with(avx2_t{}, job, style);
+}
+
+template <>
+void paint_picked_rows_at<simd_level::sse2>(const paint_picked_job& job, const paint_style& style)
+{
+    paint_picked_with(sse2_t{}, job, style);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+paint_picked_rows_at<simd_level::avx2>(const paint_picked_job& job, const paint_style& style)
+{
+    paint_picked_with(avx2_t{}, job, style);
+}
+
+template <>
+void fill_blend_rows_at<simd_level::sse2>(pixel16* first, std::size_t w, std::size_t h,
+                                          std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(sse2_t{}, first, w, h, stride, value, e);
+}
+
+template <>
+__attribute__((target("avx2"), flatten)) void
+fill_blend_rows_at<simd_level::avx2>(pixel16* first, std::size_t w, std::size_t h,
+                                     std::size_t stride, pixel16 value, unsigned e)
+{
+    fill_blend_rows_with(avx2_t{}, first, w, h, stride, value, e);
+}
+
 #endif

@@ -22,7 +22,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # A build of just the library (VELMORA_VIEWER=OFF) installs no viewer.
 viewer=bin/velmora
 [ "$(cache_value VELMORA_VIEWER)" = OFF ] && viewer=
-for f in $viewer include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h; do
+for f in $viewer include/velmora/draw.h include/velmora/sprite.h include/velmora/tga.h \
+         include/velmora/canvas.h; do
   [ -e "$prefix/$f" ] || { echo "check_install: $f was not installed" >&2; exit 1; }
 done
 if [ -z "$viewer" ] && [ -e "$prefix/bin/velmora" ]; then
@@ -49,7 +50,7 @@ echo "flags: $flags"
 "$cxx" -std=c++17 -Wall -Wextra $sanitize -o "$scratch/consumer-pc" "$here/consumer.cpp" $flags
 "$scratch/consumer-pc"
 
-echo "== examples/compose against the installed package"
+echo "== examples/compose and examples/sprites_move against the installed package"
 cmake -S "$here/../../examples" -B "$scratch/examples" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_COMPILER="$cxx" \
       -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
@@ -59,3 +60,6 @@ cmake --build "$scratch/examples" >/dev/null
 # The picture in the README is what the example makes.
 cmp "$scratch/compose.png" "$here/../../examples/compose.png"
 echo "compose.png matches examples/compose.png"
+(cd "$scratch" && "$scratch/examples/sprites_move" background.tga ball.tga gem.tga coins.tga sprites_move.png)
+cmp "$scratch/sprites_move.png" "$here/../../examples/sprites_move.png"
+echo "sprites_move.png matches examples/sprites_move.png"

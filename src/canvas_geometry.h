@@ -1,0 +1,206 @@
+// What the canvas operations share: their checks, the clip, the part of the
+// area that lies inside the source, the `drawn` rectangle, and the landing of
+// one pixel (canvas.h, steps 2 to 6). Private to the library.
+//
+// All rectangle arithmetic is in 64 bits, on half-open ranges [x0, x1): with
+// int32 positions and sizes and 16-bit sprites nothing here can overflow.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include <velmora/canvas.h>
+
+namespace canvas_detail {
+
+using i64 = std::int64_t;
+
+// floor(a / b) for b > 0, also for negative a.
+inline i64 floor_div(i64 a, i64 b)
+{
+    const i64 q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+// ceil(a / b) for b > 0.
+inline i64 ceil_div(i64 a, i64 b)
+{
+    return -floor_div(-a, b);
+}
+
+struct span {
+    i64 lo, hi; // [lo, hi), empty when hi <= lo
+};
+
+inline span meet(span a, span b)
+{
+    return {std::max(a.lo, b.lo), std::min(a.hi, b.hi)};
+}
+
+inline bool is_empty(span s)
+{
+    return s.hi <= s.lo;
+}
+
+struct box {
+    span x, y;
+};
+
+inline bool is_empty(const box& b)
+{
+    return is_empty(b.x) || is_empty(b.y);
+}
+
+inline bool canvas_usable(const canvas_t* c)
+{
+    return c != nullptr && c->sprite != nullptr && c->sprite->pixels != nullptr;
+}
+
+inline bool source_usable(const draw_t* d)
+{
+    return d != nullptr && d->src != nullptr &&
+           (d->src->pixels != nullptr || d->src->w == 0 || d->src->h == 0);
+}
+
+// The clip, intersected with the sprite again: a hand-written clip may lie outside.
+inline box clip_box(const canvas_t* c)
+{
+    const area_t& k = c->clip;
+    return {{k.x, std::min<i64>(i64{k.x} + k.w, c->sprite->w)},
+            {k.y, std::min<i64>(i64{k.y} + k.h, c->sprite->h)}};
+}
+
+// The area being drawn and the positions (i, j) of it, before the flips, whose
+// source pixel lies inside src: the area as given, mirrored with it where it
+// reaches past the sprite.
+struct source_view {
+    area_t area;
+    span i, j;
+};
+
+inline span visible_part(i64 start, i64 length, i64 limit, bool flipped)
+{
+    const i64 inside = std::clamp<i64>(limit - start, 0, length);
+    return flipped ? span{length - inside, length} : span{0, inside};
+}
+
+inline source_view view_of(const draw_t* d)
+{
+    const sprite_t& s = *d->src;
+    const area_t a = d->area != nullptr ? *d->area : area_t{0, 0, s.w, s.h};
+    return {a, visible_part(a.x, a.w, s.w, d->flags & draw_flip_x),
+            visible_part(a.y, a.h, s.h, d->flags & draw_flip_y)};
+}
+
+inline bool is_empty(const source_view& v)
+{
+    return is_empty(v.i) || is_empty(v.j);
+}
+
+inline rect_t rect_of(const box& b)
+{
+    if (is_empty(b))
+        return {0, 0, 0, 0};
+    return {static_cast<std::int32_t>(b.x.lo), static_cast<std::int32_t>(b.y.lo),
+            static_cast<std::int32_t>(b.x.hi - b.x.lo), static_cast<std::int32_t>(b.y.hi - b.y.lo)};
+}
+
+inline void report(rect_t* drawn, const box& b)
+{
+    if (drawn != nullptr)
+        *drawn = rect_of(b);
+}
+
+inline void report_nothing(rect_t* drawn)
+{
+    if (drawn != nullptr)
+        *drawn = {0, 0, 0, 0};
+}
+
+// Grows a box pixel row by pixel row (rows may come in any order).
+struct box_builder {
+    box b{{1, 0}, {1, 0}};
+
+    void add_row(i64 y, span x)
+    {
+        if (is_empty(x))
+            return;
+        if (is_empty(b)) {
+            b = {x, {y, y + 1}};
+            return;
+        }
+        b.x = {std::min(b.x.lo, x.lo), std::max(b.x.hi, x.hi)};
+        b.y = {std::min(b.y.lo, y), std::max(b.y.hi, y + 1)};
+    }
+};
+
+// Where area position (i, j), before the flips, is in src.
+inline std::size_t source_index(const draw_t* d, const area_t& a, i64 i, i64 j)
+{
+    if (d->flags & draw_flip_x)
+        i = a.w - 1 - i;
+    if (d->flags & draw_flip_y)
+        j = a.h - 1 - j;
+    return static_cast<std::size_t>((a.y + j) * d->src->w + a.x + i);
+}
+
+// Steps 4 and 5 for the source pixel at `at`: its effective opacity (0 when keyed).
+inline unsigned effective_opacity(const draw_t* d, std::size_t at)
+{
+    if ((d->flags & draw_key) && d->src->pixels[at] == d->key)
+        return 0;
+    const unsigned a = d->alpha != nullptr ? d->alpha[at] : 255;
+    return (a * d->opacity + 127) / 255;
+}
+
+// Step 6: per field floor((e s + (255 - e) d) / 255).
+inline pixel16 land(pixel16 s, pixel16 d, unsigned e)
+{
+    if (e == 255)
+        return s;
+    if (e == 0)
+        return d;
+    const unsigned k = 255 - e;
+    const unsigned r = (e * (s >> 11) + k * (d >> 11)) / 255;
+    const unsigned g = (e * (s >> 5 & 0x3F) + k * (d >> 5 & 0x3F)) / 255;
+    const unsigned b = (e * (s & 0x1F) + k * (d & 0x1F)) / 255;
+    return static_cast<pixel16>(r << 11 | g << 5 | b);
+}
+
+// ---- the smooth filter (canvas.h, section 4)
+
+constexpr std::uint32_t smooth_whole = 16711680; // 65536 * 255
+
+// The sums over the four taps: W and, per field (red, green, blue), C.
+struct tap_sums {
+    std::uint32_t w = 0, r = 0, g = 0, b = 0;
+
+    void add(pixel16 s, std::uint32_t weight_times_e)
+    {
+        w += weight_times_e;
+        r += weight_times_e * (s >> 11);
+        g += weight_times_e * (s >> 5 & 0x3F);
+        b += weight_times_e * (s & 0x1F);
+    }
+};
+
+// floor((C + (16711680 - W) d) / 16711680) per field: every term fits 32 bits.
+inline pixel16 land_smooth(const tap_sums& t, pixel16 d)
+{
+    if (t.w == 0)
+        return d;
+    const std::uint32_t keep = smooth_whole - t.w;
+    const std::uint32_t r = (t.r + keep * (d >> 11)) / smooth_whole;
+    const std::uint32_t g = (t.g + keep * (d >> 5 & 0x3F)) / smooth_whole;
+    const std::uint32_t b = (t.b + keep * (d & 0x1F)) / smooth_whole;
+    return static_cast<pixel16>(r << 11 | g << 5 | b);
+}
+
+// One tap of non-zero weight whose source pixel, at `at`, lies inside the area and src.
+inline void add_tap(const draw_t* d, std::uint32_t weight, std::size_t at, tap_sums& sums)
+{
+    sums.add(d->src->pixels[at], weight * effective_opacity(d, at));
+}
+
+} // namespace canvas_detail
