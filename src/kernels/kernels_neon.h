@@ -1,14 +1,132 @@
-// What the aarch64 kernel files share: the fill that runs of pixels use and
+// What the NEON kernel files share: the fill that runs of pixels use and
 // the packing of 8-bit channels into the bytes of sixteen 565 pixels. Internal;
 // see kernels_neon.cpp for how the level is built.
+//
+// On 32-bit ARM everything after this header is compiled for NEON, which the
+// baseline lacks: it must be the last header a NEON file includes, so that no
+// inline function it shares with the portable files (whose one copy the linker
+// keeps) is compiled with NEON instructions. Only the NEON level, chosen where
+// the processor has NEON, calls what is defined below it.
 #pragma once
-
-#include <arm_neon.h>
 
 #include <cstddef>
 #include <cstdint>
 
 #include <velmora/draw.h>
+
+#if defined(__arm__) && !defined(__ARM_NEON)
+#pragma GCC target("fpu=neon")
+#endif
+
+#include <arm_neon.h>
+
+#if !defined(__aarch64__)
+// The aarch64 intrinsics the kernels use that 32-bit ARM lacks, under the same
+// names, built from ARMv7 NEON instructions.
+
+// Across all lanes, by pairwise steps.
+inline std::uint8_t vmaxv_u8(uint8x8_t v)
+{
+    v = vpmax_u8(v, v);
+    v = vpmax_u8(v, v);
+    return vget_lane_u8(vpmax_u8(v, v), 0);
+}
+
+inline std::uint8_t vmaxvq_u8(uint8x16_t v)
+{
+    return vmaxv_u8(vmax_u8(vget_low_u8(v), vget_high_u8(v)));
+}
+
+inline std::uint8_t vminvq_u8(uint8x16_t v)
+{
+    uint8x8_t m = vmin_u8(vget_low_u8(v), vget_high_u8(v));
+    m = vpmin_u8(m, m);
+    m = vpmin_u8(m, m);
+    return vget_lane_u8(vpmin_u8(m, m), 0);
+}
+
+inline std::uint16_t vminvq_u16(uint16x8_t v)
+{
+    uint16x4_t m = vmin_u16(vget_low_u16(v), vget_high_u16(v));
+    m = vpmin_u16(m, m);
+    return vget_lane_u16(vpmin_u16(m, m), 0);
+}
+
+// The upper halves' widening forms.
+inline uint16x8_t vmull_high_u8(uint8x16_t a, uint8x16_t b)
+{
+    return vmull_u8(vget_high_u8(a), vget_high_u8(b));
+}
+
+inline uint16x8_t vmlal_high_u8(uint16x8_t sum, uint8x16_t a, uint8x16_t b)
+{
+    return vmlal_u8(sum, vget_high_u8(a), vget_high_u8(b));
+}
+
+inline uint8x16_t vaddhn_high_u16(uint8x8_t low, uint16x8_t a, uint16x8_t b)
+{
+    return vcombine_u8(low, vaddhn_u16(a, b));
+}
+
+inline uint8x16_t vuzp2q_u8(uint8x16_t a, uint8x16_t b) { return vuzpq_u8(a, b).val[1]; }
+
+inline uint8x16_t vcltzq_s8(int8x16_t v) { return vcltq_s8(v, vdupq_n_s8(0)); }
+
+// Loads and stores of several registers.
+inline uint16x8x2_t vld1q_u16_x2(const std::uint16_t* p)
+{
+    return {{vld1q_u16(p), vld1q_u16(p + 8)}};
+}
+
+inline void vst1q_u16_x2(std::uint16_t* p, uint16x8x2_t v)
+{
+    vst1q_u16(p, v.val[0]);
+    vst1q_u16(p + 8, v.val[1]);
+}
+
+inline uint8x16x4_t vld1q_u8_x4(const std::uint8_t* p)
+{
+    return {{vld1q_u8(p), vld1q_u8(p + 16), vld1q_u8(p + 32), vld1q_u8(p + 48)}};
+}
+
+// Table lookups in 64 bytes: vtbl and vtbx reach 32, so the upper 32 bytes
+// are looked up with the index less 32, which wraps past the table for the
+// lower ones and leaves their lanes alone. Indices past 63 find nothing in
+// either half: 0 from tbl, the lane kept by tbx, as on aarch64.
+inline uint8x8x4_t lower_32(const uint8x16x4_t& t)
+{
+    return {{vget_low_u8(t.val[0]), vget_high_u8(t.val[0]), vget_low_u8(t.val[1]),
+             vget_high_u8(t.val[1])}};
+}
+
+inline uint8x8x4_t upper_32(const uint8x16x4_t& t)
+{
+    return {{vget_low_u8(t.val[2]), vget_high_u8(t.val[2]), vget_low_u8(t.val[3]),
+             vget_high_u8(t.val[3])}};
+}
+
+inline uint8x8_t vqtbx4_u8(uint8x8_t out, uint8x16x4_t t, uint8x8_t index)
+{
+    out = vtbx4_u8(out, lower_32(t), index);
+    return vtbx4_u8(out, upper_32(t), vsub_u8(index, vdup_n_u8(32)));
+}
+
+inline uint8x8_t vqtbl4_u8(uint8x16x4_t t, uint8x8_t index)
+{
+    return vqtbx4_u8(vdup_n_u8(0), t, index);
+}
+
+inline uint8x16_t vqtbx4q_u8(uint8x16_t out, uint8x16x4_t t, uint8x16_t index)
+{
+    return vcombine_u8(vqtbx4_u8(vget_low_u8(out), t, vget_low_u8(index)),
+                       vqtbx4_u8(vget_high_u8(out), t, vget_high_u8(index)));
+}
+
+inline uint8x16_t vqtbl4q_u8(uint8x16x4_t t, uint8x16_t index)
+{
+    return vqtbx4q_u8(vdupq_n_u8(0), t, index);
+}
+#endif
 
 namespace neon {
 
