@@ -238,12 +238,20 @@ void blit_a8_span(neon_t, pixel16* to, const pixel16* from, const std::uint8_t* 
 // Each is the shared loop flattened around this level's spans, so the spans'
 // constants stay in registers across a row.
 
+// Rows longer than 64 pixels (an area of a picture) take the long runs' loop
+// straight away, the choice made once for every row.
 template <>
 __attribute__((flatten)) void fill_rows_at<simd_level::neon>(pixel16* first, std::size_t w,
                                                              std::size_t h, std::size_t stride,
                                                              pixel16 value)
 {
-    fill_rows_with(neon_t{}, first, w, h, stride, value);
+    if (w <= 64) {
+        fill_rows_with(neon_t{}, first, w, h, stride, value);
+        return;
+    }
+    const fill_vector v = fill_vector_of(vdupq_n_u16(value));
+    for (std::size_t j = 0; j < h; ++j)
+        fill_long_neon(first + j * stride, w, v);
 }
 
 template <>

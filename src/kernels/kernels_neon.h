@@ -132,16 +132,47 @@ namespace neon {
 
 // ---------------------------------------------------------------- fill
 
-inline void store_16(pixel16* to, uint16x8_t v)
+// Sixteen pixels; on 32-bit ARM, where no vst1 of GCC 12 stores two registers,
+// as the pair of one vst2, whose interleaving changes nothing with the same
+// value in both: 32 bytes an instruction, as stp gives on aarch64.
+#if defined(__aarch64__)
+using fill_vector = uint16x8_t;
+
+inline fill_vector fill_vector_of(uint16x8_t v) { return v; }
+
+inline void store_16(pixel16* to, fill_vector v)
 {
-    vst1q_u16(to, v);
+    vst1q_u16(to, v); // the two pair up into one stp
     vst1q_u16(to + 8, v);
 }
+#else
+using fill_vector = uint16x8x2_t;
 
-inline void store_32(pixel16* to, uint16x8_t v)
+inline fill_vector fill_vector_of(uint16x8_t v) { return {{v, v}}; }
+
+inline void store_16(pixel16* to, const fill_vector& v) { vst2q_u16(to, v); }
+#endif
+
+inline void store_32(pixel16* to, const fill_vector& v)
 {
     store_16(to, v);
     store_16(to + 16, v);
+}
+
+inline void store_64(pixel16* to, const fill_vector& v)
+{
+    store_32(to, v);
+    store_32(to + 32, v);
+}
+
+// Runs longer than 64 pixels: 64 a turn, and last the group that ends the
+// run, which may overlap the one before.
+inline void fill_long_neon(pixel16* to, std::size_t n, const fill_vector& v)
+{
+    pixel16* const last = to + n - 64;
+    for (; to < last; to += 64)
+        store_64(to, v);
+    store_64(last, v);
 }
 
 // Short runs, which run-length data is full of, take two stores that may
@@ -163,9 +194,8 @@ inline void fill_short_neon(pixel16* to, std::size_t n, uint16x8_t v)
     }
 }
 
-// to[i] = value. Up to 64 pixels in stores from both ends, longer runs 32 a
-// turn (the stores pair up, two vectors an instruction) and one last group
-// that may overlap.
+// to[i] = value. Up to 64 pixels in stores from both ends, longer runs by
+// fill_long_neon.
 inline void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
 {
     const uint16x8_t v = vdupq_n_u16(value);
@@ -173,21 +203,18 @@ inline void fill_span_neon(pixel16* to, std::size_t n, pixel16 value)
         fill_short_neon(to, n, v);
         return;
     }
+    const fill_vector group = fill_vector_of(v);
     if (n <= 32) {
-        store_16(to, v);
-        store_16(to + n - 16, v);
+        store_16(to, group);
+        store_16(to + n - 16, group);
         return;
     }
     if (n <= 64) {
-        store_32(to, v);
-        store_32(to + n - 32, v);
+        store_32(to, group);
+        store_32(to + n - 32, group);
         return;
     }
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32)
-        store_32(to + i, v);
-    if (i < n)
-        store_32(to + n - 32, v);
+    fill_long_neon(to, n, group);
 }
 
 // ---------------------------------------------------------------- 565 from 8-bit channels
