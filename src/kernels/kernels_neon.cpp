@@ -155,7 +155,7 @@ void blit_key16_neon(pixel16* to, const pixel16* from, uint16x8_t key)
     const uint16x8_t s1 = vld1q_u16(from + 8);
     const uint16x8_t k0 = vceqq_u16(s0, key);
     const uint16x8_t k1 = vceqq_u16(s1, key);
-    if (vminvq_u16(vandq_u16(k0, k1)) == 0xFFFF)
+    if (all_ones(vandq_u16(k0, k1)))
         return;
     const uint16x8_t d0 = vld1q_u16(to);
     const uint16x8_t d1 = vld1q_u16(to + 8);
@@ -181,9 +181,9 @@ void blit_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16
 // exactly what the formula gives, without it.
 void blit_a8_16_neon(pixel16* to, const pixel16* from, uint8x16_t a)
 {
-    if (vmaxvq_u8(a) == 0)
+    if (all_zero(a))
         return;
-    if (vminvq_u8(a) == 255) {
+    if (all_ones(a)) {
         vst1q_u16_x2(to, vld1q_u16_x2(from));
         return;
     }

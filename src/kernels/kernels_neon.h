@@ -22,7 +22,11 @@
 
 #if !defined(__aarch64__)
 // The aarch64 intrinsics the kernels use that 32-bit ARM lacks, under the same
-// names, built from ARMv7 NEON instructions.
+// names, built from ARMv7 NEON instructions. (The reductions across a register
+// are here for kernels written for aarch64 first; tests for all lanes zero or
+// all ones have cheaper forms below, all_zero and all_ones. Lookups in 64 bytes
+// go through table64 below: GCC builds ARMv7's tables of four d registers in
+// memory unless vld4 loads them.)
 
 // Across all lanes, by pairwise steps.
 inline std::uint8_t vmaxv_u8(uint8x8_t v)
@@ -84,51 +88,108 @@ inline void vst1q_u16_x2(std::uint16_t* p, uint16x8x2_t v)
     vst1q_u16(p + 8, v.val[1]);
 }
 
-inline uint8x16x4_t vld1q_u8_x4(const std::uint8_t* p)
-{
-    return {{vld1q_u8(p), vld1q_u8(p + 16), vld1q_u8(p + 32), vld1q_u8(p + 48)}};
-}
-
-// Table lookups in 64 bytes: vtbl and vtbx reach 32, so the upper 32 bytes
-// are looked up with the index less 32, which wraps past the table for the
-// lower ones and leaves their lanes alone. Indices past 63 find nothing in
-// either half: 0 from tbl, the lane kept by tbx, as on aarch64.
-inline uint8x8x4_t lower_32(const uint8x16x4_t& t)
-{
-    return {{vget_low_u8(t.val[0]), vget_high_u8(t.val[0]), vget_low_u8(t.val[1]),
-             vget_high_u8(t.val[1])}};
-}
-
-inline uint8x8x4_t upper_32(const uint8x16x4_t& t)
-{
-    return {{vget_low_u8(t.val[2]), vget_high_u8(t.val[2]), vget_low_u8(t.val[3]),
-             vget_high_u8(t.val[3])}};
-}
-
-inline uint8x8_t vqtbx4_u8(uint8x8_t out, uint8x16x4_t t, uint8x8_t index)
-{
-    out = vtbx4_u8(out, lower_32(t), index);
-    return vtbx4_u8(out, upper_32(t), vsub_u8(index, vdup_n_u8(32)));
-}
-
-inline uint8x8_t vqtbl4_u8(uint8x16x4_t t, uint8x8_t index)
-{
-    return vqtbx4_u8(vdup_n_u8(0), t, index);
-}
-
-inline uint8x16_t vqtbx4q_u8(uint8x16_t out, uint8x16x4_t t, uint8x16_t index)
-{
-    return vcombine_u8(vqtbx4_u8(vget_low_u8(out), t, vget_low_u8(index)),
-                       vqtbx4_u8(vget_high_u8(out), t, vget_high_u8(index)));
-}
-
-inline uint8x16_t vqtbl4q_u8(uint8x16x4_t t, uint8x16_t index)
-{
-    return vqtbx4q_u8(vdupq_n_u8(0), t, index);
-}
 #endif
 
 namespace neon {
+
+// ---------------------------------------------------------------- tests across a register
+
+// Whether every lane is zero, or has every bit set: on aarch64 one reduction
+// across the register; on 32-bit ARM, whose pairwise steps take three, the two
+// halves are combined, then the two words, and one word is tested.
+#if defined(__aarch64__)
+inline bool all_zero(uint8x16_t v) { return vmaxvq_u8(v) == 0; }
+
+inline bool all_ones(uint8x16_t v) { return vminvq_u8(v) == 0xFF; }
+
+inline bool all_ones(uint16x8_t v) { return vminvq_u16(v) == 0xFFFF; }
+
+inline bool all_zero(uint8x8_t v) { return vmaxv_u8(v) == 0; }
+#else
+// The larger or the smaller of a register's two 32-bit words.
+inline std::uint32_t max_word(uint8x8_t v)
+{
+    const uint32x2_t w = vreinterpret_u32_u8(v);
+    return vget_lane_u32(vpmax_u32(w, w), 0);
+}
+
+inline std::uint32_t min_word(uint8x8_t v)
+{
+    const uint32x2_t w = vreinterpret_u32_u8(v);
+    return vget_lane_u32(vpmin_u32(w, w), 0);
+}
+
+inline bool all_zero(uint8x8_t v) { return max_word(v) == 0; }
+
+inline bool all_zero(uint8x16_t v) { return all_zero(vorr_u8(vget_low_u8(v), vget_high_u8(v))); }
+
+inline bool all_ones(uint8x16_t v)
+{
+    return min_word(vand_u8(vget_low_u8(v), vget_high_u8(v))) == 0xFFFFFFFF;
+}
+
+inline bool all_ones(uint16x8_t v) { return all_ones(vreinterpretq_u8_u16(v)); }
+#endif
+
+// ---------------------------------------------------------------- lookups in 64 bytes
+
+// lookup64(t, index): t's byte at each index, 0 past 63; lookup64_or_keep keeps
+// `out`'s lane there instead.
+#if defined(__aarch64__)
+using table64 = uint8x16x4_t;
+
+inline table64 load_table64(const std::uint8_t* p) { return vld1q_u8_x4(p); }
+
+inline uint8x16_t lookup64(const table64& t, uint8x16_t index) { return vqtbl4q_u8(t, index); }
+
+inline uint8x8_t lookup64(const table64& t, uint8x8_t index) { return vqtbl4_u8(t, index); }
+
+inline uint8x16_t lookup64_or_keep(uint8x16_t out, const table64& t, uint8x16_t index)
+{
+    return vqtbx4q_u8(out, t, index);
+}
+#else
+// vtbl and vtbx reach 32 bytes in four d registers, which only vld4 fills
+// without a trip through memory. vld4 deals bytes out, byte 4i + k to lane i
+// of register k, so table entry j lies at 8 (j mod 4) + (j mod 32) / 4 of its
+// half; dealt() moves each index there. Bits 5-7 stay: indices of the upper
+// half are 32 more, and indices past 63 fall outside both halves.
+struct table64 {
+    uint8x8x4_t lower, upper;
+};
+
+inline table64 load_table64(const std::uint8_t* p) { return {vld4_u8(p), vld4_u8(p + 32)}; }
+
+inline uint8x8_t dealt(uint8x8_t j)
+{
+    return vbsl_u8(vdup_n_u8(0xE0), j, vsli_n_u8(vshr_n_u8(j, 2), j, 3));
+}
+
+// The upper half with the index less 32, which wraps past its 32 bytes for
+// the lower half's indices and leaves those lanes alone.
+inline uint8x8_t lookup64_or_keep(uint8x8_t out, const table64& t, uint8x8_t index)
+{
+    const uint8x8_t at = dealt(index);
+    out = vtbx4_u8(out, t.lower, at);
+    return vtbx4_u8(out, t.upper, vsub_u8(at, vdup_n_u8(32)));
+}
+
+inline uint8x8_t lookup64(const table64& t, uint8x8_t index)
+{
+    return lookup64_or_keep(vdup_n_u8(0), t, index);
+}
+
+inline uint8x16_t lookup64_or_keep(uint8x16_t out, const table64& t, uint8x16_t index)
+{
+    return vcombine_u8(lookup64_or_keep(vget_low_u8(out), t, vget_low_u8(index)),
+                       lookup64_or_keep(vget_high_u8(out), t, vget_high_u8(index)));
+}
+
+inline uint8x16_t lookup64(const table64& t, uint8x16_t index)
+{
+    return lookup64_or_keep(vdupq_n_u8(0), t, index);
+}
+#endif
 
 // ---------------------------------------------------------------- fill
 
