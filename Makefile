@@ -134,7 +134,8 @@ test-install: build
 #   make bench-callgrind  instruction counts of decoding, exact and repeatable
 #   make viewer-costs     start-up time, peak memory and idle CPU of the viewer
 #   make bench-aarch64    instructions per pixel on aarch64 (NEON, portable, plain,
-#                         stb_image), cross-built and counted under qemu-user
+#                         stb_image), cross-built and counted under qemu-user;
+#                         then the same on 32-bit ARM (armhf), NEON against none
 BENCH_BUILD ?= build-bench
 BENCH_JSON ?= $(BENCH_BUILD)/bench.json
 BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
@@ -154,7 +155,7 @@ bench-smoke: bench-build
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
 viewer-costs: DEBS += xvfb
-bench-aarch64: DEBS += g++-aarch64-linux-gnu qemu-user libstb-dev
+bench-aarch64: DEBS += g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user libstb-dev
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
@@ -215,6 +216,8 @@ $(addprefix test-cross-,$(CROSS_ARCHS)): test-cross-%: cross-digests
 	$(CROSS_RUN)
 
 AARCH64_BENCH_BUILD ?= build-aarch64-bench
+ARMHF_BENCH_BUILD ?= build-armhf-bench
 
 bench-aarch64: deps
 	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)
+	ARCH=armhf bench/aarch64_counts.sh $(ARMHF_BENCH_BUILD)

@@ -151,16 +151,13 @@ void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned w
 // is all key is left without loading the destination.
 void blit_key16_neon(pixel16* to, const pixel16* from, uint16x8_t key)
 {
-    const uint16x8_t s0 = vld1q_u16(from);
-    const uint16x8_t s1 = vld1q_u16(from + 8);
-    const uint16x8_t k0 = vceqq_u16(s0, key);
-    const uint16x8_t k1 = vceqq_u16(s1, key);
+    const uint16x8x2_t s = load_pixels16(from);
+    const uint16x8_t k0 = vceqq_u16(s.val[0], key);
+    const uint16x8_t k1 = vceqq_u16(s.val[1], key);
     if (all_ones(vandq_u16(k0, k1)))
         return;
-    const uint16x8_t d0 = vld1q_u16(to);
-    const uint16x8_t d1 = vld1q_u16(to + 8);
-    vst1q_u16(to, vbslq_u16(k0, d0, s0));
-    vst1q_u16(to + 8, vbslq_u16(k1, d1, s1));
+    const uint16x8x2_t d = load_pixels16(to);
+    store_pixels16(to, {{vbslq_u16(k0, d.val[0], s.val[0]), vbslq_u16(k1, d.val[1], s.val[1])}});
 }
 
 void blit_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
@@ -184,7 +181,7 @@ void blit_a8_16_neon(pixel16* to, const pixel16* from, uint8x16_t a)
     if (all_zero(a))
         return;
     if (all_ones(a)) {
-        vst1q_u16_x2(to, vld1q_u16_x2(from));
+        store_pixels16(to, load_pixels16(from));
         return;
     }
     blend16_neon(to, from, a, vmvnq_u8(a));

@@ -76,18 +76,6 @@ inline uint8x16_t vuzp2q_u8(uint8x16_t a, uint8x16_t b) { return vuzpq_u8(a, b).
 
 inline uint8x16_t vcltzq_s8(int8x16_t v) { return vcltq_s8(v, vdupq_n_s8(0)); }
 
-// Loads and stores of several registers.
-inline uint16x8x2_t vld1q_u16_x2(const std::uint16_t* p)
-{
-    return {{vld1q_u16(p), vld1q_u16(p + 8)}};
-}
-
-inline void vst1q_u16_x2(std::uint16_t* p, uint16x8x2_t v)
-{
-    vst1q_u16(p, v.val[0]);
-    vst1q_u16(p + 8, v.val[1]);
-}
-
 #endif
 
 namespace neon {
@@ -130,6 +118,32 @@ inline bool all_ones(uint8x16_t v)
 
 inline bool all_ones(uint16x8_t v) { return all_ones(vreinterpretq_u8_u16(v)); }
 #endif
+
+// ---------------------------------------------------------------- sixteen pixels
+
+// Sixteen pixels in two registers, loaded and stored by one instruction: ldp
+// and stp on aarch64; on 32-bit ARM, where GCC 12's vld1 fills one register,
+// vld2 and vst2. vld2 deals the pixels out to the two registers alternately:
+// work lane by lane with both sides loaded alike is the same, and vst2 puts
+// the pixels back in order.
+inline uint16x8x2_t load_pixels16(const pixel16* p)
+{
+#if defined(__aarch64__)
+    return {{vld1q_u16(p), vld1q_u16(p + 8)}};
+#else
+    return vld2q_u16(p);
+#endif
+}
+
+inline void store_pixels16(pixel16* p, uint16x8x2_t v)
+{
+#if defined(__aarch64__)
+    vst1q_u16(p, v.val[0]);
+    vst1q_u16(p + 8, v.val[1]);
+#else
+    vst2q_u16(p, v);
+#endif
+}
 
 // ---------------------------------------------------------------- lookups in 64 bytes
 
