@@ -188,9 +188,11 @@ inline uint8x8_t lookup64_or_keep(uint8x8_t out, const table64& t, uint8x8_t ind
     return vtbx4_u8(out, t.upper, vsub_u8(at, vdup_n_u8(32)));
 }
 
+// vtbl gives 0 past the lower half, where vtbx would need a register of zeros.
 inline uint8x8_t lookup64(const table64& t, uint8x8_t index)
 {
-    return lookup64_or_keep(vdup_n_u8(0), t, index);
+    const uint8x8_t at = dealt(index);
+    return vtbx4_u8(vtbl4_u8(t.lower, at), t.upper, vsub_u8(at, vdup_n_u8(32)));
 }
 
 inline uint8x16_t lookup64_or_keep(uint8x16_t out, const table64& t, uint8x16_t index)
@@ -201,7 +203,7 @@ inline uint8x16_t lookup64_or_keep(uint8x16_t out, const table64& t, uint8x16_t 
 
 inline uint8x16_t lookup64(const table64& t, uint8x16_t index)
 {
-    return lookup64_or_keep(vdupq_n_u8(0), t, index);
+    return vcombine_u8(lookup64(t, vget_low_u8(index)), lookup64(t, vget_high_u8(index)));
 }
 #endif
 
