@@ -22,39 +22,11 @@
 
 #if !defined(__aarch64__)
 // The aarch64 intrinsics the kernels use that 32-bit ARM lacks, under the same
-// names, built from ARMv7 NEON instructions. (The reductions across a register
-// are here for kernels written for aarch64 first; tests for all lanes zero or
-// all ones have cheaper forms below, all_zero and all_ones. Lookups in 64 bytes
-// go through table64 below: GCC builds ARMv7's tables of four d registers in
-// memory unless vld4 loads them.)
-
-// Across all lanes, by pairwise steps.
-inline std::uint8_t vmaxv_u8(uint8x8_t v)
-{
-    v = vpmax_u8(v, v);
-    v = vpmax_u8(v, v);
-    return vget_lane_u8(vpmax_u8(v, v), 0);
-}
-
-inline std::uint8_t vmaxvq_u8(uint8x16_t v)
-{
-    return vmaxv_u8(vmax_u8(vget_low_u8(v), vget_high_u8(v)));
-}
-
-inline std::uint8_t vminvq_u8(uint8x16_t v)
-{
-    uint8x8_t m = vmin_u8(vget_low_u8(v), vget_high_u8(v));
-    m = vpmin_u8(m, m);
-    m = vpmin_u8(m, m);
-    return vget_lane_u8(vpmin_u8(m, m), 0);
-}
-
-inline std::uint16_t vminvq_u16(uint16x8_t v)
-{
-    uint16x4_t m = vmin_u16(vget_low_u16(v), vget_high_u16(v));
-    m = vpmin_u16(m, m);
-    return vget_lane_u16(vpmin_u16(m, m), 0);
-}
+// names, built from ARMv7 NEON instructions. Three kinds have helpers below
+// instead, which both builds use: tests across a register (all_zero, all_ones),
+// loads and stores of two registers (load_pixels16, store_pixels16, the fill's
+// stores) and lookups in 64 bytes (table64), each cheaper on ARMv7 in a form
+// of its own.
 
 // The upper halves' widening forms.
 inline uint16x8_t vmull_high_u8(uint8x16_t a, uint8x16_t b)
