@@ -88,8 +88,9 @@ area_t random_area(std::mt19937& rng, int w, int h)
 
 // The levels every other test here runs. Where a level is found at run time
 // (x86-64; NEON on 32-bit ARM), a runner that knows the processor names them in
-// VELMORA_EXPECT_LEVELS, as `make test-cross` does for 32-bit ARM emulated with
-// and without NEON; the portable twin runs the portable level only, anywhere.
+// VELMORA_EXPECT_LEVELS, as `make test-cross` does for each emulated processor
+// (32-bit ARM with NEON and without); the portable twin runs the portable level
+// only, anywhere.
 TEST(levels, are_the_ones_the_processor_has)
 {
     std::string here;
