@@ -54,7 +54,12 @@ bool level_runs_here(simd_level level)
     case simd_level::sse2:
     case simd_level::ssse3:
     case simd_level::avx2: return VELMORA_X86_SIMD && level <= best_simd_level();
-    case simd_level::neon: return VELMORA_NEON && best_simd_level() == simd_level::neon;
+    case simd_level::neon:
+#if VELMORA_NEON
+        return neon_here();
+#else
+        return false;
+#endif
     }
     return false;
 }
