@@ -51,8 +51,8 @@ constexpr std::uint8_t blend_weight = 178;
 constexpr pixel16 key = 0xF81F; // magenta, the traditional colour key
 
 const std::initializer_list<const char*> operations = {
-    "fill", "fill_area", "blend", "raw", "rle", "raw32", "rle32", "mapped", "mapped_rle", "raw16", "key", "a8",
-    "a8_glow"};
+    "fill",   "fill_area",  "blend", "raw", "rle", "raw32",  "rle32",
+    "mapped", "mapped_rle", "raw16", "key", "a8",  "a8_glow"};
 
 enum class contender { velmora, plain, stb, vectorised };
 
