@@ -32,6 +32,9 @@ TEST_STEPS += bench-smoke
 # aarch64 and big-endian s390x, run under qemu-user: see the block at the end.
 DEBS += g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest
 TEST_STEPS += test-cross
+# 32-bit ARM (armhf: its NEON kernels tested on processors with and without
+# NEON) and 32-bit little-endian MIPS (mipsel).
+DEBS += g++-arm-linux-gnueabihf g++-mipsel-linux-gnu
 
 .PHONY: deps configure build run test $(TEST_STEPS) samples clean
 
@@ -133,7 +136,8 @@ test-install: build
 #   make bench-callgrind  instruction counts of decoding, exact and repeatable
 #   make viewer-costs     start-up time, peak memory and idle CPU of the viewer
 #   make bench-aarch64    instructions per pixel on aarch64 (NEON, portable, plain,
-#                         stb_image), cross-built and counted under qemu-user
+#                         stb_image), cross-built and counted under qemu-user;
+#                         then the same on 32-bit ARM (armhf), NEON against none
 BENCH_BUILD ?= build-bench
 BENCH_JSON ?= $(BENCH_BUILD)/bench.json
 BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
@@ -153,7 +157,7 @@ bench-smoke: bench-build
 bench: DEBS += python3 gnuplot-nox
 bench-callgrind: DEBS += valgrind
 viewer-costs: DEBS += xvfb
-bench-aarch64: DEBS += g++-aarch64-linux-gnu qemu-user libstb-dev
+bench-aarch64: DEBS += g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user libstb-dev
 
 bench: bench-build
 	./$(BENCH_BUILD)/bench/velmora_bench $(BENCH_ARGS) \
@@ -167,14 +171,36 @@ bench-callgrind: bench-build
 viewer-costs: bench-build
 	bench/viewer_costs.sh $(BENCH_BUILD)
 
-# -- Other architectures: build-aarch64/ and build-s390x/ hold the library, the
-# kernel, decoder and malformed-file tests and the sample generator, built with
-# Debian's cross compilers (-O2 as by default, without debug information, which
-# only slows the build) and GoogleTest from Debian's source; CTest runs them
-# under qemu-user. Both decode every malformed file and fuzz seed to the same
-# digests as the native build, whose digests are made first.
-CROSS_ARCHS := aarch64 s390x
+# -- Other architectures: build-aarch64/, build-s390x/, build-armhf/ and
+# build-mipsel/ hold the library, the kernel, decoder and malformed-file tests
+# and the sample generator, built with Debian's cross compilers (-O2 as by
+# default, without debug information, which only slows the build) and
+# GoogleTest from Debian's source; CTest runs them under qemu-user. Each decodes
+# every malformed file and fuzz seed to the same digests as the native build,
+# whose digests are made first. The 32-bit targets build with 64-bit file
+# offsets (their toolchain files).
+CROSS_ARCHS := aarch64 s390x armhf mipsel
 CROSS_DIGESTS := $(abspath $(BUILD))/tests/decode_digests.txt
+# What the tests need: the library's tests and the three generators they run.
+CROSS_TARGETS := library_tests malformed_tests kernel_tests kernel_tests_portable make_samples \
+  make_fuzz_corpus make_mcu_cases
+CROSS_CTEST = ctest --test-dir build-$* --output-on-failure -j $(JOBS)
+CROSS_TOOLCHAIN = cmake/toolchains/$*-linux-gnu.cmake
+# The kernel levels each target's processor runs (tests/kernel_test.cpp checks).
+CROSS_RUN = VELMORA_EXPECT_LEVELS='$(CROSS_LEVELS)' $(CROSS_CTEST)
+CROSS_LEVELS = portable
+test-cross-aarch64: CROSS_LEVELS = portable neon
+
+# armhf: one build, its tests run on a Cortex-A9 with NEON and on one without,
+# where a NEON instruction outside the NEON level traps. The portable twin's
+# kernel tests, the same code on both, run once.
+test-cross-armhf: CROSS_TOOLCHAIN = cmake/toolchains/arm-linux-gnueabihf.cmake
+test-cross-armhf: CROSS_RUN = QEMU_CPU=cortex-a9 VELMORA_EXPECT_LEVELS='portable neon' $(CROSS_CTEST) && \
+  QEMU_CPU=cortex-a9,neon=off VELMORA_EXPECT_LEVELS=portable $(CROSS_CTEST) -E '^portable[.]'
+# mipsel has no SIMD level: its kernel tests are the portable twin's already.
+test-cross-mipsel: CROSS_TARGETS := $(filter-out kernel_tests_portable,$(CROSS_TARGETS))
+test-cross-mipsel: CROSS_RUN = VELMORA_EXPECT_LEVELS=portable $(CROSS_CTEST) \
+  -E '^(portable[.]|kernel_tests_portable_NOT_BUILT)'
 
 .PHONY: cross-digests $(addprefix test-cross-,$(CROSS_ARCHS))
 
@@ -185,16 +211,18 @@ cross-digests: configure
 	ctest --test-dir $(BUILD) --output-on-failure -R '^decode_digests[.]are_written'
 
 $(addprefix test-cross-,$(CROSS_ARCHS)): test-cross-%: cross-digests
-	cmake -S . -B build-$* --toolchain cmake/toolchains/$*-linux-gnu.cmake -DVELMORA_VIEWER=OFF \
+	cmake -S . -B build-$* --toolchain $(CROSS_TOOLCHAIN) -DVELMORA_VIEWER=OFF \
 	  -DVELMORA_GTEST_SOURCE=/usr/src/googletest -DVELMORA_DIGEST_REFERENCE=$(CROSS_DIGESTS) \
 	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
-	cmake --build build-$* -j $(JOBS)
-	ctest --test-dir build-$* --output-on-failure -j $(JOBS)
+	cmake --build build-$* -j $(JOBS) --target $(CROSS_TARGETS)
+	$(CROSS_RUN)
 
 AARCH64_BENCH_BUILD ?= build-aarch64-bench
+ARMHF_BENCH_BUILD ?= build-armhf-bench
 
 bench-aarch64: deps
 	bench/aarch64_counts.sh $(AARCH64_BENCH_BUILD)
+	ARCH=armhf bench/aarch64_counts.sh $(ARMHF_BENCH_BUILD)
 
 # -- Bare-metal Cortex-M: the library at -Os for the M4 (hard float) and the
 # M0+, and tests/mcu's runner (embedded files, the native build's answers,

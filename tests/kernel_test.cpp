@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,29 @@ area_t random_area(std::mt19937& rng, int w, int h)
     return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
             static_cast<std::uint16_t>(random_in(rng, 0, w - x)),
             static_cast<std::uint16_t>(random_in(rng, 0, h - y))};
+}
+
+// ---------------------------------------------------------------- levels
+
+// The levels every other test here runs. Where a level is found at run time
+// (x86-64; NEON on 32-bit ARM), a runner that knows the processor names them in
+// VELMORA_EXPECT_LEVELS, as `make test-cross` does for each emulated processor
+// (32-bit ARM with NEON and without); the portable twin runs the portable level
+// only, anywhere.
+TEST(levels, are_the_ones_the_processor_has)
+{
+    std::string here;
+    for (simd_level level : levels_here())
+        here += (here.empty() ? "" : " ") + name_of(level);
+    std::printf("levels run here: %s\n", here.c_str());
+#if defined(VELMORA_PORTABLE)
+    EXPECT_EQ(here, "portable");
+#else
+    const char* expected = std::getenv("VELMORA_EXPECT_LEVELS");
+    if (expected == nullptr)
+        GTEST_SKIP() << "VELMORA_EXPECT_LEVELS is not set";
+    EXPECT_EQ(here, expected);
+#endif
 }
 
 // ---------------------------------------------------------------- division

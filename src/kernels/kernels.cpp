@@ -8,7 +8,24 @@
 #include "kernels_levels.h"
 #include "kernels_loops.h"
 
+#if VELMORA_NEON && defined(__arm__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
+
 using kernel_loops::ranges_overlap_ahead;
+
+#if VELMORA_NEON
+bool neon_here()
+{
+#if defined(__arm__)
+    static const bool found = (getauxval(AT_HWCAP) & HWCAP_NEON) != 0;
+    return found;
+#else
+    return true;
+#endif
+}
+#endif
 
 namespace {
 
@@ -24,7 +41,7 @@ simd_level best_simd_level()
 #if VELMORA_X86_SIMD
     return x86_simd_level();
 #elif VELMORA_NEON
-    return simd_level::neon;
+    return neon_here() ? simd_level::neon : simd_level::portable;
 #else
     return simd_level::portable;
 #endif
@@ -37,7 +54,12 @@ bool level_runs_here(simd_level level)
     case simd_level::sse2:
     case simd_level::ssse3:
     case simd_level::avx2: return VELMORA_X86_SIMD && level <= best_simd_level();
-    case simd_level::neon: return VELMORA_NEON;
+    case simd_level::neon:
+#if VELMORA_NEON
+        return neon_here();
+#else
+        return false;
+#endif
     }
     return false;
 }

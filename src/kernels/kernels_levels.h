@@ -20,6 +20,14 @@
 #if defined(__aarch64__) && defined(__ARM_NEON) && !defined(VELMORA_PORTABLE) && \
     defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define VELMORA_NEON 1
+// 32-bit ARM Linux (ARMv7 with a floating-point unit, Debian's armhf) has NEON
+// on most processors but not all: the NEON files are compiled for it whatever
+// the baseline (kernels_neon.h; GCC's target pragma, which clang lacks), and
+// the level is chosen at run time from the auxiliary vector.
+#elif defined(__arm__) && defined(__linux__) && defined(__ARM_FP) && __ARM_ARCH >= 7 && \
+    (defined(__ARM_NEON) || !defined(__clang__)) && !defined(VELMORA_PORTABLE) && \
+    defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define VELMORA_NEON 1
 #else
 #define VELMORA_NEON 0
 #endif
@@ -90,4 +98,9 @@ void fill_blend_rows_at(pixel16* first, std::size_t w, std::size_t h, std::size_
 #if VELMORA_X86_SIMD
 // The best x86-64 level this CPU has, asked once (kernels_x86.cpp).
 simd_level x86_simd_level();
+#endif
+
+#if VELMORA_NEON
+// Whether this processor has NEON, asked once (kernels.cpp): always on aarch64.
+bool neon_here();
 #endif

@@ -151,16 +151,13 @@ void blend_span_neon(pixel16* to, const pixel16* from, std::size_t n, unsigned w
 // is all key is left without loading the destination.
 void blit_key16_neon(pixel16* to, const pixel16* from, uint16x8_t key)
 {
-    const uint16x8_t s0 = vld1q_u16(from);
-    const uint16x8_t s1 = vld1q_u16(from + 8);
-    const uint16x8_t k0 = vceqq_u16(s0, key);
-    const uint16x8_t k1 = vceqq_u16(s1, key);
-    if (vminvq_u16(vandq_u16(k0, k1)) == 0xFFFF)
+    const uint16x8x2_t s = load_pixels16(from);
+    const uint16x8_t k0 = vceqq_u16(s.val[0], key);
+    const uint16x8_t k1 = vceqq_u16(s.val[1], key);
+    if (all_ones(vandq_u16(k0, k1)))
         return;
-    const uint16x8_t d0 = vld1q_u16(to);
-    const uint16x8_t d1 = vld1q_u16(to + 8);
-    vst1q_u16(to, vbslq_u16(k0, d0, s0));
-    vst1q_u16(to + 8, vbslq_u16(k1, d1, s1));
+    const uint16x8x2_t d = load_pixels16(to);
+    store_pixels16(to, {{vbslq_u16(k0, d.val[0], s.val[0]), vbslq_u16(k1, d.val[1], s.val[1])}});
 }
 
 void blit_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
@@ -181,10 +178,10 @@ void blit_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16
 // exactly what the formula gives, without it.
 void blit_a8_16_neon(pixel16* to, const pixel16* from, uint8x16_t a)
 {
-    if (vmaxvq_u8(a) == 0)
+    if (all_zero(a))
         return;
-    if (vminvq_u8(a) == 255) {
-        vst1q_u16_x2(to, vld1q_u16_x2(from));
+    if (all_ones(a)) {
+        store_pixels16(to, load_pixels16(from));
         return;
     }
     blend16_neon(to, from, a, vmvnq_u8(a));
@@ -238,12 +235,20 @@ void blit_a8_span(neon_t, pixel16* to, const pixel16* from, const std::uint8_t* 
 // Each is the shared loop flattened around this level's spans, so the spans'
 // constants stay in registers across a row.
 
+// Rows longer than 64 pixels (an area of a picture) take the long runs' loop
+// straight away, the choice made once for every row.
 template <>
 __attribute__((flatten)) void fill_rows_at<simd_level::neon>(pixel16* first, std::size_t w,
                                                              std::size_t h, std::size_t stride,
                                                              pixel16 value)
 {
-    fill_rows_with(neon_t{}, first, w, h, stride, value);
+    if (w <= 64) {
+        fill_rows_with(neon_t{}, first, w, h, stride, value);
+        return;
+    }
+    const fill_vector v = fill_vector_of(vdupq_n_u16(value));
+    for (std::size_t j = 0; j < h; ++j)
+        fill_long_neon(first + j * stride, w, v);
 }
 
 template <>

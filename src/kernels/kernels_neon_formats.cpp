@@ -163,13 +163,13 @@ std::uint8_t last_valid(const stored_format& f)
 // (index - first) mod 256 <= end - first - 1.
 bool all_valid(uint8x16_t index, const stored_format& f)
 {
-    return vmaxvq_u8(vcgtq_u8(minus(index, f.first), vdupq_n_u8(last_valid(f)))) == 0;
+    return all_zero(vcgtq_u8(minus(index, f.first), vdupq_n_u8(last_valid(f))));
 }
 
 bool all_valid(uint8x8_t index, const stored_format& f)
 {
     const uint8x8_t from_first = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(f.first)));
-    return vmaxv_u8(vcgt_u8(from_first, vdup_n_u8(last_valid(f)))) == 0;
+    return all_zero(vcgt_u8(from_first, vdup_n_u8(last_valid(f))));
 }
 
 void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
@@ -181,7 +181,7 @@ void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t h
 }
 
 struct quarter_tables {
-    uint8x16x4_t low, high, opacity;
+    table64 low, high, opacity;
 };
 
 // Sixteen indices of one quarter, if all are valid.
@@ -192,8 +192,8 @@ bool index16_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* s
     if (!all_valid(index, f))
         return false;
     const uint8x16_t in_quarter = minus(index, 64 * q);
-    store_mapped(to, alpha, vqtbl4q_u8(t.low, in_quarter), vqtbl4q_u8(t.high, in_quarter),
-                 vqtbl4q_u8(t.opacity, in_quarter));
+    store_mapped(to, alpha, lookup64(t.low, in_quarter), lookup64(t.high, in_quarter),
+                 lookup64(t.opacity, in_quarter));
     return true;
 }
 
@@ -206,9 +206,9 @@ bool index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* sr
     if (!all_valid(index, f))
         return false;
     const uint8x8_t in_quarter = vsub_u8(index, vdup_n_u8(static_cast<std::uint8_t>(64 * q)));
-    const uint8x8x2_t px{{vqtbl4_u8(t.low, in_quarter), vqtbl4_u8(t.high, in_quarter)}};
+    const uint8x8x2_t px{{lookup64(t.low, in_quarter), lookup64(t.high, in_quarter)}};
     vst2_u8(bytes_of(to), px);
-    vst1_u8(alpha, vqtbl4_u8(t.opacity, in_quarter));
+    vst1_u8(alpha, lookup64(t.opacity, in_quarter));
     return true;
 }
 
@@ -220,9 +220,9 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
                               std::size_t n, const stored_format& f,
                               const std::uint8_t* planes, std::size_t q)
 {
-    const quarter_tables t{vld1q_u8_x4(planes + 64 * q),
-                           vld1q_u8_x4(planes + plane_bytes + 64 * q),
-                           vld1q_u8_x4(planes + 2 * plane_bytes + 64 * q)};
+    const quarter_tables t{load_table64(planes + 64 * q),
+                           load_table64(planes + plane_bytes + 64 * q),
+                           load_table64(planes + 2 * plane_bytes + 64 * q)};
     if (n < 16) {
         if (!index8_one_quarter(to, alpha, src, f, t, q))
             return 0;
@@ -241,9 +241,9 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
 // 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
 uint8x16_t look_up(const std::uint8_t* plane, uint8x16_t index, std::size_t q0, std::size_t q1)
 {
-    uint8x16_t out = vqtbl4q_u8(vld1q_u8_x4(plane + 64 * q0), minus(index, 64 * q0));
+    uint8x16_t out = lookup64(load_table64(plane + 64 * q0), minus(index, 64 * q0));
     for (std::size_t q = q0 + 1; q <= q1; ++q)
-        out = vqtbx4q_u8(out, vld1q_u8_x4(plane + 64 * q), minus(index, 64 * q));
+        out = lookup64_or_keep(out, load_table64(plane + 64 * q), minus(index, 64 * q));
     return out;
 }
 

@@ -6,9 +6,8 @@
 
 #if VELMORA_NEON
 
-#include <arm_neon.h>
-
 #include "kernels_loops.h"
+#include "kernels_neon.h"  // last: on 32-bit ARM what follows is built for NEON
 
 namespace {
 
