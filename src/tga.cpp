@@ -222,7 +222,11 @@ stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map
         map.planes[256 + i] = static_cast<std::uint8_t>(map.pixels[i] >> 8);
         map.planes[512 + i] = map.alpha[i];
     }
-    return {stored_kind::index8, false, map.both, first, std::max(first, end), map.planes};
+    stored_format format{stored_kind::index8, false, map.both, first, std::max(first, end),
+                         map.planes};
+    format.one_opacity = std::all_of(map.alpha + first, map.alpha + format.end,
+                                     [&](std::uint8_t a) { return a == map.alpha[first]; });
+    return format;
 }
 
 stored_format true_colour_format(const tga_info_t* info)

@@ -682,6 +682,84 @@ __attribute__((target("ssse3"))) std::size_t index_span_shuffled_ssse3(pixel16* 
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
+// Maps whose entries share one opacity, of any size: eight pixels looked up one
+// by one, each inserted into its lane of a register by pinsrw, and the
+// opacities one constant. Eight scalar loads beat a 32-bit gather of eight
+// (the gathers cost more than the loads they replace), and the byte shuffles
+// need sixteen tables a plane for a whole palette.
+inline __m128i look_up8_sse2(const std::uint32_t* map, const std::uint8_t* src)
+{
+    std::uint64_t q = 0;
+    std::memcpy(&q, src, 8);
+    const auto entry = [&](int k) { return static_cast<int>(map[q >> (8 * k) & 0xFF]); };
+    __m128i v = _mm_cvtsi32_si128(entry(0));
+    v = _mm_insert_epi16(v, entry(1), 1);
+    v = _mm_insert_epi16(v, entry(2), 2);
+    v = _mm_insert_epi16(v, entry(3), 3);
+    v = _mm_insert_epi16(v, entry(4), 4);
+    v = _mm_insert_epi16(v, entry(5), 5);
+    v = _mm_insert_epi16(v, entry(6), 6);
+    return _mm_insert_epi16(v, entry(7), 7);
+}
+
+struct one_opacity_map {
+    const std::uint32_t* map;
+    __m128i first, last, opacity;
+    bool every_index_valid; // 256 entries from index 0: nothing to check
+};
+
+inline one_opacity_map one_opacity_map_of(const stored_format& f)
+{
+    return {f.map, _mm_set1_epi8(static_cast<char>(f.first)),
+            _mm_set1_epi8(static_cast<char>(f.end - f.first - 1)),
+            _mm_set1_epi8(static_cast<char>(f.map[f.first] >> 16)), f.first == 0 && f.end == 256};
+}
+
+// Sixteen indices, or eight, if all are valid.
+template <unsigned N>
+bool index_group_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                             const one_opacity_map& m)
+{
+    static_assert(N == 8 || N == 16);
+    if (!m.every_index_valid) {
+        const auto* from = reinterpret_cast<const __m128i*>(src);
+        const __m128i index = N == 16 ? _mm_loadu_si128(from) : _mm_loadl_epi64(from);
+        constexpr int all = (1 << N) - 1;
+        if ((_mm_movemask_epi8(valid_indices(index, m.first, m.last)) & all) != all)
+            return false;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), look_up8_sse2(m.map, src));
+    if (N == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), look_up8_sse2(m.map, src + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), m.opacity);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), m.opacity);
+    }
+    return true;
+}
+
+// Spans of at least 8 pixels, grouped as index_span_shuffled_ssse3 groups them.
+std::size_t index_span_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                   std::size_t n, const stored_format& f)
+{
+    const one_opacity_map m = one_opacity_map_of(f);
+    std::size_t i = 0;
+    if (n < 16) {
+        if (index_group_one_opacity<8>(to, alpha, src, m))
+            i = index_group_one_opacity<8>(to + n - 8, alpha + n - 8, src + n - 8, m) ? n : 8;
+    } else {
+        for (; i + 16 <= n; i += 16)
+            if (!index_group_one_opacity<16>(to + i, alpha + i, src + i, m))
+                break;
+        if (i + 16 > n && i < n &&
+            index_group_one_opacity<16>(to + n - 16, alpha + n - 16, src + n - 16, m))
+            i = n;
+    }
+    if (i >= n)
+        return n;
+    return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
 // The number of sixteen-entry tables that hold every index of a small map, or
 // 0 for a map too large to look up by shuffles.
 inline unsigned shuffle_tables(const stored_format& f)
@@ -690,10 +768,19 @@ inline unsigned shuffle_tables(const stored_format& f)
     return f.end > f.first && tables <= 4 ? tables : 0;
 }
 
+// A map of more than 64 entries, or any map at SSE2.
+std::size_t index_span_unshuffled(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                  std::size_t n, const stored_format& f)
+{
+    if (f.one_opacity && f.end > f.first && n >= 8)
+        return index_span_one_opacity(to, alpha, src, n, f);
+    return index_span_sse2(to, alpha, src, n, f);
+}
+
 std::size_t index_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                        std::size_t n, const stored_format& f)
 {
-    return index_span_sse2(to, alpha, src, n, f);
+    return index_span_unshuffled(to, alpha, src, n, f);
 }
 
 __attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, std::uint8_t* alpha,
@@ -708,7 +795,7 @@ __attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, st
     case 2: return index_span_shuffled_ssse3<2>(to, alpha, src, n, f);
     case 3: return index_span_shuffled_ssse3<3>(to, alpha, src, n, f);
     case 4: return index_span_shuffled_ssse3<4>(to, alpha, src, n, f);
-    default: return index_span_sse2(to, alpha, src, n, f);
+    default: return index_span_unshuffled(to, alpha, src, n, f);
     }
 }
 
@@ -723,7 +810,10 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
     case 2: return index_span_shuffled_avx2<2>(to, alpha, src, n, f);
     case 3: return index_span_shuffled_avx2<3>(to, alpha, src, n, f);
     case 4: return index_span_shuffled_avx2<4>(to, alpha, src, n, f);
-    default: return index_span_avx2(to, alpha, src, n, f);
+    default:
+        if (f.one_opacity)
+            return index_span_one_opacity(to, alpha, src, n, f);
+        return index_span_avx2(to, alpha, src, n, f);
     }
 }
 
