@@ -14,7 +14,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-aarch64-bench}
 shift $(($# > 0 ? 1 : 0))
 # Every operation of bench/one_operation.cpp unless some are named.
-operations=${*:-fill blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16}
+operations=${*:-fill blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16 mapped256 mapped256_rle mapped256_all}
 cxx=aarch64-linux-gnu-g++
 cc=aarch64-linux-gnu-gcc
 # A Cortex-A72 (Raspberry Pi 4): ARMv8.0 with NEON, so the C library picks its

@@ -790,7 +790,8 @@ bool index_group_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_
     return true;
 }
 
-// Spans of at least 8 pixels, grouped as index_span_shuffled_ssse3 groups them.
+// Spans of at least 8 pixels, grouped as index_span_shuffled_ssse3 groups them,
+// of a map with at least one entry.
 std::size_t index_span_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                    std::size_t n, const stored_format& f)
 {
@@ -863,7 +864,7 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
     case 3: return index_span_shuffled_avx2<3>(to, alpha, src, n, f);
     case 4: return index_span_shuffled_avx2<4>(to, alpha, src, n, f);
     default:
-        if (f.one_opacity)
+        if (f.one_opacity && f.end > f.first)
             return index_span_one_opacity(to, alpha, src, n, f);
         return index_span_avx2(to, alpha, src, n, f);
     }
