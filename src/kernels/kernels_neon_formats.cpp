@@ -285,6 +285,34 @@ uint8x16x4_t look_up64(const std::uint8_t* plane, uint8x16x4_t index, std::size_
     return out;
 }
 
+// Sixteen indices in a map over all four quarters (more than 192 entries): the
+// four lookups written out, one table after the other.
+__attribute__((always_inline)) inline uint8x16_t look_up_all_quarters(uint8x16_t index, const uint8x16x4_t& t0, const uint8x16x4_t& t1,
+                                const uint8x16x4_t& t2, const uint8x16x4_t& t3)
+{
+    const uint8x16_t quarter = vdupq_n_u8(64);
+    uint8x16_t out = vqtbl4q_u8(t0, index);
+    index = vsubq_u8(index, quarter);
+    out = vqtbx4q_u8(out, t1, index);
+    index = vsubq_u8(index, quarter);
+    out = vqtbx4q_u8(out, t2, index);
+    return vqtbx4q_u8(out, t3, vsubq_u8(index, quarter));
+}
+
+// The same for sixty-four: the sixteen registers of a plane's tables, loaded
+// once, and no loop over the quarters.
+__attribute__((always_inline)) inline uint8x16x4_t look_up64_all_quarters(const std::uint8_t* plane, uint8x16x4_t index)
+{
+    const uint8x16x4_t t0 = vld1q_u8_x4(plane);
+    const uint8x16x4_t t1 = vld1q_u8_x4(plane + 64);
+    const uint8x16x4_t t2 = vld1q_u8_x4(plane + 128);
+    const uint8x16x4_t t3 = vld1q_u8_x4(plane + 192);
+    return {{look_up_all_quarters(index.val[0], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[1], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[2], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[3], t0, t1, t2, t3)}};
+}
+
 // What index_quarters knows about the map for the whole span.
 struct quarters_map {
     const std::uint8_t* planes;
@@ -325,6 +353,29 @@ bool index64_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
     return true;
 }
 
+// A whole palette of one opacity, 256 entries from index 0 (what paint
+// programs write): nothing to check and nothing but the pixels to look up, in
+// a loop of its own so that its tables and indices have the registers.
+__attribute__((noinline)) std::size_t index_whole_palette(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                std::size_t n, const std::uint8_t* planes, uint8x16_t opacity)
+{
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const uint8x16x4_t index = vld1q_u8_x4(src + i);
+        const uint8x16x4_t low = look_up64_all_quarters(planes, index);
+        const uint8x16x4_t high = look_up64_all_quarters(planes + plane_bytes, index);
+        store_pixels(to + i, low.val[0], high.val[0]);
+        store_pixels(to + i + 16, low.val[1], high.val[1]);
+        store_pixels(to + i + 32, low.val[2], high.val[2]);
+        store_pixels(to + i + 48, low.val[3], high.val[3]);
+        vst1q_u8(alpha + i, opacity);
+        vst1q_u8(alpha + i + 16, opacity);
+        vst1q_u8(alpha + i + 32, opacity);
+        vst1q_u8(alpha + i + 48, opacity);
+    }
+    return i;
+}
+
 // Groups of sixty-four, then of sixteen, the last ending at the span's end.
 std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                            std::size_t n, const stored_format& f, const std::uint8_t* planes,
@@ -333,6 +384,8 @@ std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t*
     const quarters_map m{planes, q0, q1, f.first == 0 && f.end == 256,
                          vdupq_n_u8(static_cast<std::uint8_t>(f.map[f.first] >> 16))};
     std::size_t i = 0;
+    if (m.every_index_valid && f.one_opacity)
+        i = index_whole_palette(to, alpha, src, n, planes, m.opacity);
     for (; i + 64 <= n; i += 64)
         if (!index64_quarters(to + i, alpha + i, src + i, f, m))
             break;
