@@ -287,8 +287,9 @@ uint8x16x4_t look_up64(const std::uint8_t* plane, uint8x16x4_t index, std::size_
 
 // Sixteen indices in a map over all four quarters (more than 192 entries): the
 // four lookups written out, one table after the other.
-__attribute__((always_inline)) inline uint8x16_t look_up_all_quarters(uint8x16_t index, const uint8x16x4_t& t0, const uint8x16x4_t& t1,
-                                const uint8x16x4_t& t2, const uint8x16x4_t& t3)
+__attribute__((always_inline)) inline uint8x16_t
+look_up_all_quarters(uint8x16_t index, const uint8x16x4_t& t0, const uint8x16x4_t& t1,
+                     const uint8x16x4_t& t2, const uint8x16x4_t& t3)
 {
     const uint8x16_t quarter = vdupq_n_u8(64);
     uint8x16_t out = vqtbl4q_u8(t0, index);
@@ -301,7 +302,8 @@ __attribute__((always_inline)) inline uint8x16_t look_up_all_quarters(uint8x16_t
 
 // The same for sixty-four: the sixteen registers of a plane's tables, loaded
 // once, and no loop over the quarters.
-__attribute__((always_inline)) inline uint8x16x4_t look_up64_all_quarters(const std::uint8_t* plane, uint8x16x4_t index)
+__attribute__((always_inline)) inline uint8x16x4_t
+look_up64_all_quarters(const std::uint8_t* plane, uint8x16x4_t index)
 {
     const uint8x16x4_t t0 = vld1q_u8_x4(plane);
     const uint8x16x4_t t1 = vld1q_u8_x4(plane + 64);
@@ -356,8 +358,10 @@ bool index64_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
 // A whole palette of one opacity, 256 entries from index 0 (what paint
 // programs write): nothing to check and nothing but the pixels to look up, in
 // a loop of its own so that its tables and indices have the registers.
-__attribute__((noinline)) std::size_t index_whole_palette(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
-                                std::size_t n, const std::uint8_t* planes, uint8x16_t opacity)
+__attribute__((noinline)) std::size_t index_whole_palette(pixel16* to, std::uint8_t* alpha,
+                                                          const std::uint8_t* src, std::size_t n,
+                                                          const std::uint8_t* planes,
+                                                          uint8x16_t opacity)
 {
     std::size_t i = 0;
     for (; i + 64 <= n; i += 64) {
@@ -377,7 +381,9 @@ __attribute__((noinline)) std::size_t index_whole_palette(pixel16* to, std::uint
 }
 
 // Groups of sixty-four, then of sixteen, the last ending at the span's end.
-std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+// Not inlined: maps over several quarters come in long spans, and inlined into
+// the packet walk this code cost pixel art's short packets spilled registers.
+__attribute__((noinline)) std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                            std::size_t n, const stored_format& f, const std::uint8_t* planes,
                            std::size_t q0, std::size_t q1)
 {
