@@ -21,7 +21,7 @@ arch=${ARCH:-aarch64}
 build=${1:-$src/build-$arch-bench}
 shift $(($# > 0 ? 1 : 0))
 # Every operation of bench/one_operation.cpp unless some are named.
-operations=${*:-fill fill_area blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16}
+operations=${*:-fill fill_area blend key a8 a8_glow raw rle raw32 rle32 mapped mapped_rle raw16 mapped256 mapped256_rle mapped256_all}
 case $arch in
   aarch64)
     triplet=aarch64-linux-gnu

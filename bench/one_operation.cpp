@@ -11,6 +11,8 @@
 //            raw32, rle32  32-bit decoding with opacities: a soft-edged disc
 //            mapped, mapped_rle  8-bit indices into a 24-bit map: pixel art of
 //                        at most 32 colours
+//            mapped256, mapped256_rle  the pixel art in a map of 256 entries
+//            mapped256_all  a photo reduced to 256 colours, all in the map
 //            raw16       16-bit A1R5G5B5 with its alpha bit: the disc
 //            key         sprite_blit_key_16 of the disc, keyed where transparent
 //            a8          sprite_blit_a8_16 of the disc and its opacities
@@ -52,7 +54,8 @@ constexpr pixel16 key = 0xF81F; // magenta, the traditional colour key
 
 const std::initializer_list<const char*> operations = {
     "fill",   "fill_area",  "blend", "raw", "rle", "raw32",  "rle32",
-    "mapped", "mapped_rle", "raw16", "key", "a8",  "a8_glow"};
+    "mapped", "mapped_rle", "raw16", "key", "a8",  "a8_glow", "mapped256", "mapped256_rle",
+    "mapped256_all"};
 
 enum class contender { velmora, plain, stb, vectorised };
 
@@ -73,12 +76,13 @@ std::vector<pixel16> packed(const rgb_picture& p)
 }
 
 std::vector<std::uint8_t> file_of(const rgba_picture& p, std::uint8_t type, std::uint8_t bpp,
-                                  std::uint8_t alpha_bits)
+                                  std::uint8_t alpha_bits, std::uint16_t map_entries = 0)
 {
     tga_variant v;
     v.type = type;
     v.bpp = bpp;
     v.alpha_bits = alpha_bits;
+    v.map_entries = map_entries;
     return tga_encode(p, v);
 }
 
@@ -98,6 +102,10 @@ work make_input(const std::string& operation)
         w.file = file_of(soft_disc(side, 300 + side), operation == "raw32" ? 2 : 10, 32, 8);
     } else if (operation == "mapped" || operation == "mapped_rle") {
         w.file = file_of(pixel_art(side, 400), operation == "mapped" ? 1 : 9, 8, 0);
+    } else if (operation == "mapped256" || operation == "mapped256_rle") {
+        w.file = file_of(pixel_art(side, 400), operation == "mapped256" ? 1 : 9, 8, 0, 256);
+    } else if (operation == "mapped256_all") {
+        w.file = file_of(indexed_photo(side, 600, 256), 1, 8, 0, 256);
     } else if (operation == "raw16") {
         w.file = file_of(soft_disc(side, 500 + side), 2, 16, 1);
     } else if (operation == "key") {

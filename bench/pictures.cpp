@@ -270,3 +270,26 @@ rgba_picture pixel_art(std::uint16_t size, unsigned seed)
             p.at(x, y) = palette[scene[static_cast<std::size_t>(y % art_size) * art_size + x % art_size]];
     return p;
 }
+
+rgba_picture indexed_photo(std::uint16_t size, unsigned seed, unsigned colours)
+{
+    std::mt19937 rng(seed);
+    std::vector<rgba> palette;
+    for (unsigned k = 0; k < colours; ++k) {
+        // A ramp from dark blue to light orange; red alone tells the colours apart.
+        const auto r = static_cast<std::uint8_t>(k * 255 / (colours > 1 ? colours - 1 : 1));
+        palette.push_back({r, static_cast<std::uint8_t>(40 + r * 3 / 4),
+                           static_cast<std::uint8_t>(200 - r / 2), 255});
+    }
+    rgba_picture p = empty_sprite(size, size);
+    const double fx = 6.0 / (size ? size : 1), fy = 5.0 / (size ? size : 1);
+    const double phase = random_in(rng, 0, 628) / 100.0;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const double t = 0.5 + 0.5 * std::sin(x * fx + phase) * std::cos(y * fy);
+            const int k = static_cast<int>(t * colours) + random_in(rng, -1, 1);
+            p.at(x, y) = palette[static_cast<std::size_t>(std::clamp<int>(k, 0, colours - 1))];
+        }
+    }
+    return p;
+}

@@ -47,3 +47,8 @@ std::vector<pixel16> keyed_565(const rgba_picture& sprite, pixel16 key);
 // dithered hills, brick ground, outlined sprites), tiled to fill larger sizes
 // as a game map repeats its tiles.
 rgba_picture pixel_art(std::uint16_t size, unsigned seed);
+
+// A photo-like picture reduced to `colours` colours (at most 256) with a
+// dither of one step, as a paint program's indexed mode writes a photograph:
+// every colour used from 256 x 256 up, neighbours mostly a step apart.
+rgba_picture indexed_photo(std::uint16_t size, unsigned seed, unsigned colours);

@@ -52,7 +52,7 @@ ORDER = ["copy", "fill", "blend", "key", "alpha8", "decode", "tga_to_sprite16", 
          "raw", "rle", "photo", "flat", "256", "2048", "bottom_up", "top_down", "sprite_blit_16",
          "sprite_area_blit_16", "sprite_blit_key_16", "sprite_area_blit_key_16", "sprite_blit_a8_16",
          "sprite_area_blit_a8_16", "disc", "glow", "tiles"]
-CONTENDERS = ["velmora", "plain", "stb_image", "sdl_image", "sdl_blitsurface", "sdl_fillrect", "sdl_alpha_77",
+CONTENDERS = ["velmora", "velmora_ssse3", "velmora_sse2", "velmora_portable", "lookup_loop", "plain", "stb_image", "sdl_image", "sdl_blitsurface", "sdl_fillrect", "sdl_alpha_77",
               "sdl_alpha_128", "sdl_colorkey", "sdl_colorkey_rle", "sdl_pixel_alpha", "pixman", "memcpy_input",
               "memset_output", "memcpy_rows", "memset_rows"]
 
@@ -84,6 +84,11 @@ def fmt_ratio(r):
     if r is None:
         return "–"
     return "%.2f×" % r if r < 10 else "%.1f×" % r
+
+
+def fmt_share(r):
+    """A share of a floor, or a dash where the run had no floor to compare with."""
+    return "–" if r is None else "%.2f" % r
 
 
 def fmt_rate(r):
@@ -164,8 +169,42 @@ def variants_table(rates, shares):
         lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
             group[len("tga_to_sprite16/"):].replace("/", " "), fmt_rate(v), fmt_ratio(ratio(v, r.get("plain"))),
             fmt_ratio(ratio(v, r.get("stb_image"))), fmt_ratio(ratio(v, r.get("sdl_image"))),
-            fmt_ratio(ratio(v, peer)), "–" if tiny_input(group) else "%.2f" % ratio(v, r.get("memcpy_input")),
-            "%.2f" % ratio(v, r.get("memset_output")), stb, share_text(shares, group, "sdl_image")))
+            fmt_ratio(ratio(v, peer)), "–" if tiny_input(group) else fmt_share(ratio(v, r.get("memcpy_input"))),
+            fmt_share(ratio(v, r.get("memset_output"))), stb, share_text(shares, group, "sdl_image")))
+    return "\n".join(lines)
+
+
+# The path each size of colour map takes at AVX2 (SSSE3 the same, sixteen indices
+# a step; SSE2 as over 64 for every map), for maps of 24-bit entries: one opacity.
+MAP_PATHS = {"16": "byte shuffles, 1 table", "64": "byte shuffles, 4 tables",
+             "200": "one load an index, 8 into a register (pinsrw)",
+             "256": "one load an index, 8 into a register (pinsrw), no index checks"}
+
+
+def is_palette(group):
+    """The colour-mapped cases of whole palettes: tga_to_sprite16/mapped/KIND/SIZE/mapN/USED."""
+    parts = group.split("/")
+    return group.startswith("tga_to_sprite16/mapped/") and len(parts) == 6 and parts[4].startswith("map")
+
+
+def maps_table(rates):
+    """Whole palettes: velmora at every x86 level over the plain lookup loop and the faster peer."""
+    head = ("| case | AVX2 path | velmora MP/s | × lookup loop | × faster peer | SSSE3 × peer "
+            "| SSE2 × peer | SSE2 × lookup loop | portable × lookup loop |\n"
+            "|---|---|---:|---:|---:|---:|---:|---:|---:|")
+    lines = [head]
+    for group, r in rates.items():
+        if not is_palette(group):
+            continue
+        peer = max(r.get(p, 0) for p in DECODE_PEERS)
+        entries = group.split("/")[4][len("map"):]
+        lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            group[len("tga_to_sprite16/mapped/"):].replace("/", " "), MAP_PATHS.get(entries, "?"),
+            fmt_rate(r.get("velmora")), fmt_ratio(ratio(r.get("velmora"), r.get("lookup_loop"))),
+            fmt_ratio(ratio(r.get("velmora"), peer)), fmt_ratio(ratio(r.get("velmora_ssse3"), peer)),
+            fmt_ratio(ratio(r.get("velmora_sse2"), peer)),
+            fmt_ratio(ratio(r.get("velmora_sse2"), r.get("lookup_loop"))),
+            fmt_ratio(ratio(r.get("velmora_portable"), r.get("lookup_loop")))))
     return "\n".join(lines)
 
 
@@ -217,6 +256,14 @@ def targets(rates):
         ("colour-mapped raw ≥ 1.7× the faster peer", 1.7, over_peer("tga_to_sprite16/mapped/raw/")),
         ("colour-mapped 256 run-length ≥ 5× the faster peer", 5, over_peer("tga_to_sprite16/mapped/rle/256")),
         ("colour-mapped 2048 run-length ≥ 3× the faster peer", 3, over_peer("tga_to_sprite16/mapped/rle/2048")),
+        ("whole palettes raw ≥ 1.4× the plain lookup loop", 1.4,
+         [ratio(r["velmora"], r.get("lookup_loop")) for g, r in rates.items()
+          if is_palette(g) and "/raw/" in g]),
+        ("whole palettes, portable, raw ≥ 1× the plain lookup loop", 1,
+         [ratio(r.get("velmora_portable"), r.get("lookup_loop")) for g, r in rates.items()
+          if is_palette(g) and "/raw/" in g]),
+        ("32-bit 2048 ≥ 0.9× memcpy of the input", 0.9,
+         over("tga_to_sprite16/32bit/raw/2048", "memcpy_input") + over("tga_to_sprite16/32bit/rle/2048", "memcpy_input")),
         ("16-bit raw ≥ 0.55× memcpy of the input", 0.55, over("tga_to_sprite16/16bit/", "memcpy_input")),
         ("16-bit raw ≥ 14× the plain loop", 14, over("tga_to_sprite16/16bit/", "plain")),
     ]
@@ -265,6 +312,8 @@ def decode_rows(rates, which, prefix, directory, name):
     with open(os.path.join(directory, name), "w") as f:
         f.write("case " + " ".join(cols) + "\n")
         for group, r in in_theme(rates, which):
+            if is_palette(group):
+                continue  # the chart keeps one colour-mapped picture; the tables have them all
             label = group[len(prefix):].replace("/", "\\n").replace("_", "-")
             # Bars for copying a few kilobytes of run-length data would flatten the whole chart.
             shown = [c for c in cols if c in r and not (c == "memcpy_input" and tiny_input(group))]
@@ -289,6 +338,8 @@ def main():
     print(decode_table(rates))
     print("\n### Decoding every TGA variant, with the opacity plane\n")
     print(variants_table(rates, shares))
+    print("\n### Whole palettes (colour-mapped files with maps of 16 to 256 entries)\n")
+    print(maps_table(rates))
     print("\n### Drawing\n")
     print(draw_table(rates, shares))
     print("\n### Transparent blits\n")

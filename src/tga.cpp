@@ -250,7 +250,11 @@ stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map
 #else
     const std::uint8_t* planes = nullptr;
 #endif
-    return {stored_kind::index8, false, map.both, first, std::max(first, end), planes};
+    stored_format format{stored_kind::index8, false, map.both, first, std::max(first, end), planes};
+    format.one_opacity = std::all_of(map.both + first, map.both + format.end, [&](std::uint32_t e) {
+        return e >> 16 == map.both[first] >> 16;
+    });
+    return format;
 }
 
 stored_format true_colour_format(const tga_info_t* info)

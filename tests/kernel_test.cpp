@@ -820,8 +820,14 @@ random_tga make_random_tga(std::mt19937& rng)
     const int entry_bits_choice[] = {15, 16, 24, 32, 24, 8};
     const int map_bits = entry_bits_choice[random_in(rng, 0, mapped ? 5 : 3)];
     const bool has_map = mapped || random_in(rng, 0, 5) == 0;
-    const int first = random_in(rng, 0, 3) == 0 ? random_in(rng, 0, 300) : random_in(rng, 0, 10);
-    const int length = has_map ? random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 600) : random_in(rng, 1, 60) : 0;
+    // Now and then a whole palette: 256 entries from index 0, every index in it.
+    const bool whole_palette = mapped && random_in(rng, 0, 7) == 0;
+    const int first = whole_palette            ? 0
+                      : random_in(rng, 0, 3) == 0 ? random_in(rng, 0, 300)
+                                                  : random_in(rng, 0, 10);
+    const int length = whole_palette ? 256
+                       : has_map     ? random_in(rng, 0, 9) == 0 ? random_in(rng, 0, 600) : random_in(rng, 1, 60)
+                                     : 0;
     const int alpha_bits_choice[] = {0, 0, 1, 8, 4};
     const auto alpha_bits = static_cast<std::uint8_t>(alpha_bits_choice[random_in(rng, 0, 4)]);
     const bool top_down = random_in(rng, 0, 1) != 0;

@@ -240,7 +240,11 @@ std::vector<std::uint8_t> tga2_extension_and_footer(std::uint32_t offset, std::u
 std::vector<std::uint8_t> tga_encode(const rgba_picture& picture, const tga_variant& variant)
 {
     const bool mapped = is_mapped(variant);
-    const std::vector<rgba> palette = mapped ? palette_of(picture) : std::vector<rgba>{};
+    std::vector<rgba> palette = mapped ? palette_of(picture) : std::vector<rgba>{};
+    for (std::size_t k = palette.size(); mapped && k < variant.map_entries; ++k) {
+        const auto grey = static_cast<std::uint8_t>(k);
+        palette.push_back({grey, grey, grey, 255});
+    }
     const auto descriptor = static_cast<std::uint8_t>((variant.top_down ? 0x20 : 0) |
                                                       (variant.right_to_left ? 0x10 : 0) |
                                                       (variant.alpha_bits & 0x0F));

@@ -85,6 +85,9 @@ struct tga_variant {
     std::uint8_t bpp = 32;
     std::uint8_t map_entry_bits = 24;
     std::uint16_t map_first = 0;
+    // At least this many map entries: the picture's colours, then unused ones
+    // (a grey ramp), as paint programs write a whole palette.
+    std::uint16_t map_entries = 0;
     bool top_down = false;
     bool right_to_left = false;
     std::uint8_t alpha_bits = 0; // descriptor bits 3-0

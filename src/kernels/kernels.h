@@ -152,6 +152,10 @@ struct stored_format {
     // index8: the same map as three planes of 256 bytes (the pixels' low bytes,
     // their high bytes, the opacities), for lookups by byte shuffles.
     const std::uint8_t* map_planes = nullptr;
+    // index8: every entry in [first, end) has the same opacity (a map of 24-bit
+    // or 16-bit entries, or of 32-bit ones without alpha), so the opacities
+    // need no lookup.
+    bool one_opacity = false;
 };
 
 // Where a decoded picture goes, as picture_rows, with an opacity plane of the

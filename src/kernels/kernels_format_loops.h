@@ -97,14 +97,19 @@ inline bool index_valid(const stored_format& f, unsigned index)
     return index - f.first < f.end - f.first; // unsigned: below first wraps high
 }
 
+// The map and its bounds in locals: as far as the compiler knows, a store of an
+// opacity could change the format, which it would then read again every pixel.
 inline std::size_t index_span_portable(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                        std::size_t n, const stored_format& f)
 {
+    const std::uint32_t* const map = f.map;
+    const unsigned first = f.first;
+    const unsigned count = f.end - f.first;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned index = src[i];
-        if (!index_valid(f, index))
+        if (index - first >= count) // as index_valid
             return i;
-        const std::uint32_t entry = f.map[index];
+        const std::uint32_t entry = map[index];
         to[i] = static_cast<pixel16>(entry);
         alpha[i] = static_cast<std::uint8_t>(entry >> 16);
     }

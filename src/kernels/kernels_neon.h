@@ -117,6 +117,29 @@ inline void store_pixels16(pixel16* p, uint16x8x2_t v)
 #endif
 }
 
+// Sixty-four bytes in four registers: one ld1 or st1 on aarch64; GCC 12 has
+// no four-register vld1 on 32-bit ARM.
+inline uint8x16x4_t load_bytes64(const std::uint8_t* p)
+{
+#if defined(__aarch64__)
+    return vld1q_u8_x4(p);
+#else
+    return {{vld1q_u8(p), vld1q_u8(p + 16), vld1q_u8(p + 32), vld1q_u8(p + 48)}};
+#endif
+}
+
+inline void store_bytes64(std::uint8_t* p, uint8x16x4_t v)
+{
+#if defined(__aarch64__)
+    vst1q_u8_x4(p, v);
+#else
+    vst1q_u8(p, v.val[0]);
+    vst1q_u8(p + 16, v.val[1]);
+    vst1q_u8(p + 32, v.val[2]);
+    vst1q_u8(p + 48, v.val[3]);
+#endif
+}
+
 // ---------------------------------------------------------------- lookups in 64 bytes
 
 // lookup64(t, index): t's byte at each index, 0 past 63; lookup64_or_keep keeps

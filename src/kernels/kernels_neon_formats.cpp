@@ -172,6 +172,20 @@ bool all_valid(uint8x8_t index, const stored_format& f)
     return all_zero(vcgt_u8(from_first, vdup_n_u8(last_valid(f))));
 }
 
+// On aarch64 zip and two stores rather than st2, which wants its pair in
+// adjacent registers: GCC puts pairs held in arrays through the stack to get
+// them there. 32-bit ARM has no zip into a third register; vst2 counted fewer
+// instructions there than vzip and two stores.
+void store_pixels(pixel16* to, uint8x16_t low, uint8x16_t high)
+{
+#if defined(__aarch64__)
+    vst1q_u8(bytes_of(to), vzip1q_u8(low, high));
+    vst1q_u8(bytes_of(to) + 16, vzip2q_u8(low, high));
+#else
+    vst2q_u8(bytes_of(to), uint8x16x2_t{{low, high}});
+#endif
+}
+
 void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t high,
                   uint8x16_t a)
 {
@@ -247,19 +261,154 @@ uint8x16_t look_up(const std::uint8_t* plane, uint8x16_t index, std::size_t q0, 
     return out;
 }
 
-std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+// Sixty-four indices at once over several quarters: each quarter's table of a
+// plane, loaded once, serves four registers of indices. The tables of a whole
+// palette do not fit the registers, and loading them again for every sixteen
+// indices cost more than the lookups. Written out register by register: GCC
+// keeps arrays of vectors in memory and loops over them.
+uint8x16x4_t minus4(uint8x16x4_t v, std::size_t k)
+{
+    const uint8x16_t d = vdupq_n_u8(static_cast<std::uint8_t>(k));
+    return {{vsubq_u8(v.val[0], d), vsubq_u8(v.val[1], d), vsubq_u8(v.val[2], d),
+             vsubq_u8(v.val[3], d)}};
+}
+
+uint8x16x4_t look_up64(const std::uint8_t* plane, uint8x16x4_t index, std::size_t q0,
+                       std::size_t q1)
+{
+    uint8x16x4_t in = minus4(index, 64 * q0);
+    const table64 t0 = load_table64(plane + 64 * q0);
+    uint8x16x4_t out{{lookup64(t0, in.val[0]), lookup64(t0, in.val[1]), lookup64(t0, in.val[2]),
+                      lookup64(t0, in.val[3])}};
+    for (std::size_t q = q0 + 1; q <= q1; ++q) {
+        in = minus4(in, 64);
+        const table64 t = load_table64(plane + 64 * q);
+        out.val[0] = lookup64_or_keep(out.val[0], t, in.val[0]);
+        out.val[1] = lookup64_or_keep(out.val[1], t, in.val[1]);
+        out.val[2] = lookup64_or_keep(out.val[2], t, in.val[2]);
+        out.val[3] = lookup64_or_keep(out.val[3], t, in.val[3]);
+    }
+    return out;
+}
+
+// Sixteen indices in a map over all four quarters (more than 192 entries): the
+// four lookups written out, one table after the other.
+__attribute__((always_inline)) inline uint8x16_t
+look_up_all_quarters(uint8x16_t index, const table64& t0, const table64& t1, const table64& t2,
+                     const table64& t3)
+{
+    const uint8x16_t quarter = vdupq_n_u8(64);
+    uint8x16_t out = lookup64(t0, index);
+    index = vsubq_u8(index, quarter);
+    out = lookup64_or_keep(out, t1, index);
+    index = vsubq_u8(index, quarter);
+    out = lookup64_or_keep(out, t2, index);
+    return lookup64_or_keep(out, t3, vsubq_u8(index, quarter));
+}
+
+// The same for sixty-four: the sixteen registers of a plane's tables, loaded
+// once, and no loop over the quarters.
+__attribute__((always_inline)) inline uint8x16x4_t
+look_up64_all_quarters(const std::uint8_t* plane, uint8x16x4_t index)
+{
+    const table64 t0 = load_table64(plane);
+    const table64 t1 = load_table64(plane + 64);
+    const table64 t2 = load_table64(plane + 128);
+    const table64 t3 = load_table64(plane + 192);
+    return {{look_up_all_quarters(index.val[0], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[1], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[2], t0, t1, t2, t3),
+             look_up_all_quarters(index.val[3], t0, t1, t2, t3)}};
+}
+
+// What index_quarters knows about the map for the whole span.
+struct quarters_map {
+    const std::uint8_t* planes;
+    std::size_t q0, q1;
+    bool every_index_valid; // a whole palette from index 0: nothing to check
+    uint8x16_t opacity;     // the entries' one opacity, when they share one
+};
+
+bool all_valid(uint8x16x4_t index, const stored_format& f)
+{
+    const uint8x16x4_t from_first = minus4(index, f.first);
+    const uint8x16_t low = vmaxq_u8(from_first.val[0], from_first.val[1]);
+    const uint8x16_t high = vmaxq_u8(from_first.val[2], from_first.val[3]);
+    return all_zero(vcgtq_u8(vmaxq_u8(low, high), vdupq_n_u8(last_valid(f))));
+}
+
+// Sixty-four indices, if all are valid.
+bool index64_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                      const stored_format& f, const quarters_map& m)
+{
+    const uint8x16x4_t index = load_bytes64(src);
+    if (!m.every_index_valid && !all_valid(index, f))
+        return false;
+    const uint8x16x4_t low = look_up64(m.planes, index, m.q0, m.q1);
+    const uint8x16x4_t high = look_up64(m.planes + plane_bytes, index, m.q0, m.q1);
+    store_pixels(to, low.val[0], high.val[0]);
+    store_pixels(to + 16, low.val[1], high.val[1]);
+    store_pixels(to + 32, low.val[2], high.val[2]);
+    store_pixels(to + 48, low.val[3], high.val[3]);
+    if (f.one_opacity) {
+        vst1q_u8(alpha, m.opacity);
+        vst1q_u8(alpha + 16, m.opacity);
+        vst1q_u8(alpha + 32, m.opacity);
+        vst1q_u8(alpha + 48, m.opacity);
+    } else {
+        store_bytes64(alpha, look_up64(m.planes + 2 * plane_bytes, index, m.q0, m.q1));
+    }
+    return true;
+}
+
+// A whole palette of one opacity, 256 entries from index 0 (what paint
+// programs write): nothing to check and nothing but the pixels to look up, in
+// a loop of its own so that its tables and indices have the registers.
+__attribute__((noinline)) std::size_t index_whole_palette(pixel16* to, std::uint8_t* alpha,
+                                                          const std::uint8_t* src, std::size_t n,
+                                                          const std::uint8_t* planes,
+                                                          uint8x16_t opacity)
+{
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const uint8x16x4_t index = load_bytes64(src + i);
+        const uint8x16x4_t low = look_up64_all_quarters(planes, index);
+        const uint8x16x4_t high = look_up64_all_quarters(planes + plane_bytes, index);
+        store_pixels(to + i, low.val[0], high.val[0]);
+        store_pixels(to + i + 16, low.val[1], high.val[1]);
+        store_pixels(to + i + 32, low.val[2], high.val[2]);
+        store_pixels(to + i + 48, low.val[3], high.val[3]);
+        vst1q_u8(alpha + i, opacity);
+        vst1q_u8(alpha + i + 16, opacity);
+        vst1q_u8(alpha + i + 32, opacity);
+        vst1q_u8(alpha + i + 48, opacity);
+    }
+    return i;
+}
+
+// Groups of sixty-four, then of sixteen, the last ending at the span's end.
+// Not inlined: maps over several quarters come in long spans, and inlined into
+// the packet walk this code cost pixel art's short packets spilled registers.
+__attribute__((noinline)) std::size_t index_quarters(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                            std::size_t n, const stored_format& f, const std::uint8_t* planes,
                            std::size_t q0, std::size_t q1)
 {
+    const quarters_map m{planes, q0, q1, f.first == 0 && f.end == 256,
+                         vdupq_n_u8(static_cast<std::uint8_t>(f.map[f.first] >> 16))};
     std::size_t i = 0;
+    if (m.every_index_valid && f.one_opacity)
+        i = index_whole_palette(to, alpha, src, n, planes, m.opacity);
+    for (; i + 64 <= n; i += 64)
+        if (!index64_quarters(to + i, alpha + i, src + i, f, m))
+            break;
     while (i < n) {
         const std::size_t at = i + 16 <= n ? i : n - 16;
         const uint8x16_t index = vld1q_u8(src + at);
-        if (!all_valid(index, f))
+        if (!m.every_index_valid && !all_valid(index, f))
             break;
         store_mapped(to + at, alpha + at, look_up(planes, index, q0, q1),
                      look_up(planes + plane_bytes, index, q0, q1),
-                     look_up(planes + 2 * plane_bytes, index, q0, q1));
+                     f.one_opacity ? m.opacity : look_up(planes + 2 * plane_bytes, index, q0, q1));
         i = at + 16;
     }
     return i;
