@@ -24,8 +24,8 @@ TEST_STEPS += test-install
 
 # -- Speed (benchmarks, instruction counts, the viewer's costs): see the block at the end.
 DEBS += libbenchmark-dev libstb-dev libsdl-image1.2-dev libpixman-1-dev
-# The canvas benchmarks time Allegro 4.4's memory-bitmap sprites too.
-DEBS += liballegro4-dev
+# The canvas benchmarks time Allegro 4.4's memory-bitmap sprites and SDL_gfx's zoom and rotozoom too.
+DEBS += liballegro4-dev libsdl-gfx1.2-dev
 TEST_STEPS += bench-smoke
 
 # -- Other architectures: the library and its library-level tests cross-built for

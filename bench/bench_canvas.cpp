@@ -1,34 +1,21 @@
 // The canvas: clipped, flipped, keyed, faded, stretched and turned sprites,
 // against the plain model (one pixel at a time over the rectangle the operation
-// draws), memcpy of the drawn rows where a copy is the bound, and Allegro 4.4's
-// memory-bitmap sprites where it has the operation (its exact share reported).
+// draws), memcpy of the drawn rows where a copy is the bound, and the peers of
+// peers_canvas.cpp where they have the operation (their exact shares reported).
 //
 // Sources: a 256 x 256 soft-edged disc (its transparent pixels are the key),
-// a 320 x 240 game screen, 64 x 64 and 128 x 128 pixel art.
-#define ALLEGRO_NO_MAGIC_MAIN
-#include <allegro.h>
-
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+// a 320 x 240 game screen, 64 x 64 and 128 x 128 discs, 128 x 128 pixel art.
 #include <cstring>
-#include <functional>
 #include <string>
+#include <vector>
 
-#include "bench_common.h"
+#include "canvas_cases.h"
 #include "pictures.h"
 #include "plain.h"
-#include <velmora/canvas.h>
+
+namespace canvas_bench {
 
 namespace {
-
-constexpr pixel16 mask = 0xF81F; // magenta: Allegro's mask colour in 16 bits too
-
-struct source {
-    pixels colour;
-    bytes alpha;
-    sprite_t sprite;
-};
 
 source make_source(const rgba_picture& p, bool keyed)
 {
@@ -37,27 +24,7 @@ source make_source(const rgba_picture& p, bool keyed)
     return s;
 }
 
-enum class op { draw, stretch, transform };
-
-struct canvas_case {
-    std::string name;
-    std::uint16_t canvas_w, canvas_h;
-    op what;
-    bool keyed_source, plane;
-    std::uint32_t flags;
-    std::uint8_t opacity;
-    std::int32_t x, y;  // draw
-    rect_t to;          // stretch
-    transform_t m;      // transform
-    std::function<rgba_picture()> picture;
-};
-
-struct scene {
-    source src;
-    pixels target;
-    sprite_t target_sprite;
-    draw_t d;
-};
+} // namespace
 
 void reset(scene& s, const canvas_case& c)
 {
@@ -69,6 +36,8 @@ void reset(scene& s, const canvas_case& c)
     s.d.flags = c.flags;
     s.d.opacity = c.opacity;
 }
+
+namespace {
 
 rect_t run_velmora(scene& s, const canvas_case& c)
 {
@@ -95,16 +64,12 @@ void run_plain(scene& s, const canvas_case& c, const rect_t& drawn)
     }
 }
 
+} // namespace
+
 std::size_t area_of(const rect_t& r)
 {
     return std::size_t(r.w) * std::size_t(r.h);
 }
-
-// The expected picture and the drawn rectangle of each case, from the plain model.
-struct expected {
-    pixels target;
-    rect_t drawn;
-};
 
 expected expected_for(const canvas_case& c)
 {
@@ -116,6 +81,8 @@ expected expected_for(const canvas_case& c)
     run_plain(s, c, drawn);
     return {s.target, drawn};
 }
+
+namespace {
 
 void bench_velmora(benchmark::State& state, canvas_case c)
 {
@@ -162,69 +129,6 @@ void bench_memcpy_rows(benchmark::State& state, canvas_case c)
     count_pixels(state, area_of(e.drawn));
 }
 
-// ---- Allegro 4.4, 16-bit memory bitmaps (RGB565, magenta the mask colour)
-
-BITMAP* allegro_copy(const sprite_t& s)
-{
-    static const bool ready = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
-    if (!ready)
-        return nullptr;
-    BITMAP* b = create_bitmap_ex(16, s.w, s.h);
-    for (int y = 0; y < s.h; ++y)
-        std::memcpy(b->line[y], s.pixels + std::size_t(y) * s.w, s.w * sizeof(pixel16));
-    return b;
-}
-
-pixels allegro_pixels(const BITMAP* b)
-{
-    pixels out(std::size_t(b->w) * b->h);
-    for (int y = 0; y < b->h; ++y)
-        std::memcpy(out.data() + std::size_t(y) * b->w, b->line[y], b->w * sizeof(pixel16));
-    return out;
-}
-
-// What Allegro draws for the case: a keyed sprite, flipped, stretched or turned
-// about its centre by the case's angle and scale.
-void allegro_run(BITMAP* to, BITMAP* from, const canvas_case& c, double degrees, double scale)
-{
-    switch (c.what) {
-    case op::draw:
-        if (c.flags & draw_flip_x)
-            draw_sprite_h_flip(to, from, c.x, c.y);
-        else
-            draw_sprite(to, from, c.x, c.y);
-        break;
-    case op::stretch: stretch_sprite(to, from, c.to.x, c.to.y, c.to.w, c.to.h); break;
-    case op::transform:
-        pivot_scaled_sprite(to, from, c.canvas_w / 2, c.canvas_h / 2, from->w / 2, from->h / 2,
-                            ftofix(degrees * 256 / 360), ftofix(scale));
-        break;
-    }
-}
-
-void bench_allegro(benchmark::State& state, canvas_case c, double degrees, double scale)
-{
-    const expected e = expected_for(c);
-    scene s;
-    reset(s, c);
-    BITMAP* to = allegro_copy(s.target_sprite);
-    BITMAP* from = allegro_copy(s.src.sprite);
-    if (to == nullptr || from == nullptr)
-        return fail_check(state, "Allegro did not start");
-    allegro_run(to, from, c, degrees, scale);
-    const pixels result = allegro_pixels(to);
-    const std::size_t outside = e.target.size() - area_of(e.drawn);
-    const std::size_t same = same_count(result, e.target);
-    report_exact_share(state, same > outside ? same - outside : 0, area_of(e.drawn));
-    for (auto _ : state) {
-        allegro_run(to, from, c, degrees, scale);
-        benchmark::ClobberMemory();
-    }
-    count_pixels(state, area_of(e.drawn));
-    destroy_bitmap(from);
-    destroy_bitmap(to);
-}
-
 rgba_picture disc() { return soft_disc(256, 7); }
 rgba_picture disc64() { return soft_disc(64, 5); }
 rgba_picture disc128() { return soft_disc(128, 6); }
@@ -238,13 +142,23 @@ rgba_picture screen_320x240()
     return p;
 }
 
+// A 256 x 256 disc placed at x, 128 on a 512 x 512 canvas.
 canvas_case drawing(std::string name, std::int32_t x, bool keyed, bool plane, std::uint32_t flags,
                     std::uint8_t opacity)
 {
-    return {std::move(name), 512, 512, op::draw, keyed, plane, flags, opacity, x, 128, {}, {},
+    return {std::move(name), 512, 512, op::draw, keyed, plane, flags, opacity, x, 128, {}, {}, 0, 1,
             disc};
 }
 
+canvas_case stretching(std::string name, std::uint16_t canvas_w, std::uint16_t canvas_h,
+                       const rect_t& to, bool keyed, bool plane, std::uint32_t flags,
+                       std::function<rgba_picture()> p)
+{
+    return {std::move(name), canvas_w, canvas_h, op::stretch, keyed, plane, flags, 255, 0, 0, to, {},
+            0, 1, std::move(p)};
+}
+
+// A side x side sprite turned about its centre, put at the canvas's centre.
 canvas_case turning(std::string name, std::uint16_t canvas, double degrees, double scale,
                     bool keyed, bool plane, std::uint32_t flags, std::function<rgba_picture()> p,
                     std::uint16_t side)
@@ -252,72 +166,96 @@ canvas_case turning(std::string name, std::uint16_t canvas, double degrees, doub
     const transform_t m = transform_rotozoom(degrees, scale, scale, side / 2.0, side / 2.0,
                                              canvas / 2, canvas / 2);
     return {std::move(name), canvas, canvas, op::transform, keyed, plane, flags, 255, 0, 0, {}, m,
-            std::move(p)};
+            degrees, scale, std::move(p)};
+}
+
+// A case and who runs it besides velmora and the plain model.
+struct entry {
+    canvas_case c;
+    bool memcpy_bound;
+    std::vector<peer> peers;
+};
+
+std::vector<entry> canvas_entries()
+{
+    using P = peer;
+    const rect_t odd{40, 30, 97, 131};
+    std::vector<entry> out = {
+        {drawing("canvas_draw/copy/half_off", -128, false, false, 0, 255), true,
+         {P::allegro, P::sdl, P::pixman}},
+        {drawing("canvas_draw/copy/inside", 128, false, false, 0, 255), true,
+         {P::allegro, P::sdl, P::pixman}},
+        {drawing("canvas_draw/flip_copy/half_off", -128, false, false, draw_flip_x, 255), true,
+         {P::allegro, P::pixman}},
+        {drawing("canvas_draw/key/half_off", -128, true, false, draw_key, 255), false,
+         {P::allegro, P::sdl, P::sdl_rle}},
+        {drawing("canvas_draw/key/inside", 128, true, false, draw_key, 255), false,
+         {P::allegro, P::sdl, P::sdl_rle}},
+        {drawing("canvas_draw/flip_key/half_off", -128, true, false, draw_key | draw_flip_x, 255),
+         false, {P::allegro}},
+        {drawing("canvas_draw/alpha8/half_off", -128, false, true, 0, 255), false,
+         {P::allegro, P::sdl, P::pixman}},
+        {drawing("canvas_draw/alpha8/inside", 128, false, true, 0, 255), false,
+         {P::allegro, P::sdl, P::pixman}},
+        // No peer has a plane times an opacity: SDL's plane-only blit is the yardstick.
+        {drawing("canvas_draw/alpha8_opacity128/inside", 128, false, true, 0, 128), false, {P::sdl}},
+        {drawing("canvas_draw/opacity128/inside", 128, false, false, 0, 128), false,
+         {P::allegro, P::sdl}},
+        {stretching("canvas_stretch/nearest/64_to_97x131", 256, 256, odd, false, false, 0, disc64),
+         false, {P::sdl_gfx, P::pixman}},
+        {stretching("canvas_stretch/key/64_to_97x131", 256, 256, odd, true, false, draw_key, disc64),
+         false, {P::allegro}},
+        {stretching("canvas_stretch/smooth_alpha8/64_to_97x131", 256, 256, odd, false, true,
+                    draw_smooth, disc64),
+         false, {P::sdl_gfx, P::pixman}},
+        {turning("canvas_transform/key_30deg_scale1/128", 512, 30, 1, true, false, draw_key, disc128,
+                 128),
+         false, {P::allegro}},
+        {turning("canvas_transform/key_30deg_scale1.5/128", 512, 30, 1.5, true, false, draw_key,
+                 disc128, 128),
+         false, {P::allegro}},
+        {turning("canvas_transform/opaque_30deg_scale1/128", 512, 30, 1, false, false, 0, art128, 128),
+         false, {P::allegro, P::pixman}},
+        {turning("canvas_transform/smooth_alpha8_30deg_scale1/128", 512, 30, 1, false, true,
+                 draw_smooth, disc128, 128),
+         false, {P::sdl_gfx, P::pixman}},
+        {turning("canvas_transform/smooth_alpha8_30deg_scale1.5/128", 512, 30, 1.5, false, true,
+                 draw_smooth, disc128, 128),
+         false, {P::sdl_gfx, P::pixman}},
+        // The same turn on a large and a small canvas: the cost follows the footprint.
+        {turning("canvas_transform/key_30deg/64_on_2048", 2048, 30, 1, true, false, draw_key, disc64, 64),
+         false, {P::allegro}},
+        {turning("canvas_transform/key_30deg/64_on_96", 96, 30, 1, true, false, draw_key, disc64, 64),
+         false, {P::allegro}},
+    };
+    // The 2x and 3x enlargements of a 320 x 240 game screen, filling the canvas.
+    for (const int k : {2, 3}) {
+        const auto w = static_cast<std::uint16_t>(320 * k), h = static_cast<std::uint16_t>(240 * k);
+        const std::string times = std::to_string(k) + "x/320x240";
+        out.push_back({stretching("canvas_stretch/nearest_" + times, w, h, {0, 0, w, h}, false, false,
+                                  0, screen_320x240),
+                       true, {P::sdl_gfx, P::pixman}});
+        out.push_back({stretching("canvas_stretch/smooth_" + times, w, h, {0, 0, w, h}, false, false,
+                                  draw_smooth, screen_320x240),
+                       false, {P::sdl_gfx, P::pixman}});
+    }
+    return out;
 }
 
 } // namespace
 
+} // namespace canvas_bench
+
 void register_canvas()
 {
-    const auto add = [](const canvas_case& c, bool memcpy_bound) {
+    using namespace canvas_bench;
+    for (const entry& e : canvas_entries()) {
+        const canvas_case& c = e.c;
         benchmark::RegisterBenchmark((c.name + "/velmora").c_str(), bench_velmora, c);
         benchmark::RegisterBenchmark((c.name + "/plain").c_str(), bench_plain, c);
-        if (memcpy_bound)
+        if (e.memcpy_bound)
             benchmark::RegisterBenchmark((c.name + "/memcpy_rows").c_str(), bench_memcpy_rows, c);
-    };
-    const auto allegro = [](const canvas_case& c, double degrees, double scale) {
-        benchmark::RegisterBenchmark((c.name + "/allegro").c_str(), bench_allegro, c, degrees, scale);
-    };
-    add(drawing("canvas_draw/copy/half_off", -128, false, false, 0, 255), true);
-    add(drawing("canvas_draw/copy/inside", 128, false, false, 0, 255), true);
-    const canvas_case flipped = drawing("canvas_draw/flip_copy/half_off", -128, false, false, draw_flip_x, 255);
-    add(flipped, true);
-    const canvas_case keyed = drawing("canvas_draw/key/half_off", -128, true, false, draw_key, 255);
-    add(keyed, false);
-    allegro(keyed, 0, 1);
-    const canvas_case flip_key = drawing("canvas_draw/flip_key/half_off", -128, true, false,
-                                         draw_key | draw_flip_x, 255);
-    add(flip_key, false);
-    allegro(flip_key, 0, 1);
-    add(drawing("canvas_draw/alpha8/half_off", -128, false, true, 0, 255), false);
-    add(drawing("canvas_draw/alpha8/inside", 128, false, true, 0, 255), false);
-    add(drawing("canvas_draw/alpha8_opacity128/inside", 128, false, true, 0, 128), false);
-    add(drawing("canvas_draw/opacity128/inside", 128, false, false, 0, 128), false);
-
-    for (const int k : {2, 3}) {
-        const std::uint16_t w = static_cast<std::uint16_t>(320 * k), h = static_cast<std::uint16_t>(240 * k);
-        canvas_case c{"canvas_stretch/nearest_" + std::to_string(k) + "x/320x240", w, h, op::stretch,
-                      false, false, 0, 255, 0, 0, {0, 0, w, h}, {}, screen_320x240};
-        add(c, true);
-        c.name = "canvas_stretch/smooth_" + std::to_string(k) + "x/320x240";
-        c.flags = draw_smooth;
-        add(c, false);
+        for (const peer p : e.peers)
+            benchmark::RegisterBenchmark((c.name + "/" + peer_name(p, c)).c_str(), bench_peer, c, p);
     }
-    const rect_t odd{40, 30, 97, 131};
-    const canvas_case near{"canvas_stretch/nearest/64_to_97x131", 256, 256, op::stretch, false, false,
-                           0, 255, 0, 0, odd, {}, disc64};
-    add(near, false);
-    const canvas_case near_key{"canvas_stretch/key/64_to_97x131", 256, 256, op::stretch, true,
-                               false, draw_key, 255, 0, 0, odd, {}, disc64};
-    add(near_key, false);
-    allegro(near_key, 0, 1);
-    add({"canvas_stretch/smooth_alpha8/64_to_97x131", 256, 256, op::stretch, false, true, draw_smooth,
-         255, 0, 0, odd, {}, disc64},
-        false);
-
-    const canvas_case turn_key = turning("canvas_transform/key_30deg_scale1/128", 512, 30, 1, true,
-                                         false, draw_key, disc128, 128);
-    add(turn_key, false);
-    allegro(turn_key, 30, 1);
-    const canvas_case turn_key15 = turning("canvas_transform/key_30deg_scale1.5/128", 512, 30, 1.5,
-                                           true, false, draw_key, disc128, 128);
-    add(turn_key15, false);
-    allegro(turn_key15, 30, 1.5);
-    add(turning("canvas_transform/opaque_30deg_scale1/128", 512, 30, 1, false, false, 0, art128, 128), false);
-    add(turning("canvas_transform/smooth_alpha8_30deg_scale1/128", 512, 30, 1, false, true,
-                draw_smooth, disc128, 128), false);
-    add(turning("canvas_transform/smooth_alpha8_30deg_scale1.5/128", 512, 30, 1.5, false, true,
-                draw_smooth, disc128, 128), false);
-    add(turning("canvas_transform/key_30deg/64_on_2048", 2048, 30, 1, true, false, draw_key, disc64, 64), false);
-    add(turning("canvas_transform/key_30deg/64_on_96", 96, 30, 1, true, false, draw_key, disc64, 64), false);
 }

@@ -18,11 +18,12 @@ DECODE_PEERS = ["stb_image", "sdl_image"]
 
 
 def medians(path):
-    """{group: {contender: MP/s}} in the order of the file, plus SDL's exact shares."""
+    """{group: {contender: MP/s}} in a fixed order, the peers' exact shares and
+    {(group, contender): nanoseconds per iteration}."""
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
-    rates, shares = OrderedDict(), {}
-    samples = OrderedDict()
+    rates, shares, times = OrderedDict(), {}, {}
+    samples, time_samples = OrderedDict(), {}
     for run in runs:
         if run.get("error_occurred"):
             sys.exit("report.py: %s failed its check: %s" % (run["name"], run.get("error_message")))
@@ -32,8 +33,10 @@ def medians(path):
             if run.get("aggregate_name") != "median":
                 continue
             rates.setdefault(group, OrderedDict())[contender] = run["items_per_second"] / 1e6
+            times[(group, contender)] = nanoseconds(run)
         else:
             samples.setdefault((group, contender), []).append(run["items_per_second"] / 1e6)
+            time_samples.setdefault((group, contender), []).append(nanoseconds(run))
         if "exact_share" in run:
             shares[(group, contender)] = run["exact_share"]
         if "alpha_share" in run:
@@ -41,25 +44,37 @@ def medians(path):
     # A run without --benchmark_report_aggregates_only: take the medians here.
     for (group, contender), values in samples.items():
         rates.setdefault(group, OrderedDict()).setdefault(contender, statistics.median(values))
+    for key, values in time_samples.items():
+        times.setdefault(key, statistics.median(values))
     # Random interleaving shuffles the file: tables follow a fixed order instead.
     ordered = OrderedDict()
     for group in sorted(rates, key=group_order):
         ordered[group] = OrderedDict(sorted(rates[group].items(), key=lambda item: contender_order(item[0])))
-    return ordered, shares
+    return ordered, shares, times
+
+
+def nanoseconds(run):
+    """A run's time per iteration."""
+    return run["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[run.get("time_unit", "ns")]
 
 
 ORDER = ["copy", "fill", "blend", "key", "alpha8", "decode", "tga_to_sprite16", "32bit", "mapped", "16bit",
          "raw", "rle", "photo", "flat", "256", "2048", "bottom_up", "top_down", "sprite_blit_16",
          "sprite_area_blit_16", "sprite_blit_key_16", "sprite_area_blit_key_16", "sprite_blit_a8_16",
-         "sprite_area_blit_a8_16", "disc", "glow", "tiles"]
+         "sprite_area_blit_a8_16", "disc", "glow", "tiles", "canvas_draw", "canvas_stretch", "canvas_transform",
+         "flip_copy", "flip_key", "alpha8_opacity128", "opacity128", "half_off", "inside", "nearest_2x", "nearest_3x", "smooth_2x", "smooth_3x", "nearest", "smooth_alpha8",
+         "key_30deg_scale1", "key_30deg_scale1.5", "opaque_30deg_scale1", "smooth_alpha8_30deg_scale1",
+         "smooth_alpha8_30deg_scale1.5", "key_30deg", "64_on_2048", "64_on_96"]
 CONTENDERS = ["velmora", "velmora_ssse3", "velmora_sse2", "velmora_portable", "lookup_loop", "plain", "stb_image", "sdl_image", "sdl_blitsurface", "sdl_fillrect", "sdl_alpha_77",
-              "sdl_alpha_128", "sdl_colorkey", "sdl_colorkey_rle", "sdl_pixel_alpha", "pixman", "memcpy_input",
+              "sdl_alpha_128", "sdl_colorkey", "sdl_colorkey_rle", "sdl_pixel_alpha", "allegro", "sdl_gfx", "pixman", "pixman_bilinear", "memcpy_input",
               "memset_output", "memcpy_rows", "memset_rows"]
 
 
 def theme(group):
     """decode (24-bit), variants (every other TGA variant), transparent (key, alpha plane) or draw."""
     first = group.split("/")[0]
+    if first.startswith("canvas_"):
+        return "canvas"
     return {"decode": "decode", "tga_to_sprite16": "variants", "key": "transparent",
             "alpha8": "transparent", "panel": "panel"}.get(first, "draw")
 
@@ -283,6 +298,77 @@ def targets(rates):
     return "\n".join(lines)
 
 
+# The canvas's targets, per case: velmora's rate over a named peer's (None: the
+# fastest peer of the case) at least the goal; or, for the footprint case, its
+# time over the same turn's on a 96 x 96 canvas at most the goal.
+FASTEST = None
+CANVAS_GOALS = {
+    "canvas_draw/copy/half_off": [(FASTEST, 0.8)],
+    "canvas_draw/copy/inside": [(FASTEST, 0.8)],
+    "canvas_draw/flip_copy/half_off": [(FASTEST, 4.5)],
+    "canvas_draw/key/half_off": [("sdl_colorkey_rle", 0.77), ("sdl_colorkey", 4.6)],
+    "canvas_draw/key/inside": [("sdl_colorkey_rle", 0.77), ("sdl_colorkey", 4.6)],
+    "canvas_draw/flip_key/half_off": [(FASTEST, 4.7)],
+    "canvas_draw/alpha8/half_off": [("sdl_pixel_alpha", 11)],
+    "canvas_draw/alpha8/inside": [("sdl_pixel_alpha", 12.5)],
+    "canvas_draw/alpha8_opacity128/inside": [("sdl_pixel_alpha", 4.3)],
+    "canvas_draw/opacity128/inside": [("sdl_alpha_128", 2.1)],
+    "canvas_stretch/nearest_2x/320x240": [("pixman", 8)],
+    "canvas_stretch/nearest_3x/320x240": [("pixman", 8)],
+    "canvas_stretch/smooth_2x/320x240": [("sdl_gfx", 17.5)],
+    "canvas_stretch/smooth_3x/320x240": [("sdl_gfx", 25)],
+    "canvas_stretch/nearest/64_to_97x131": [("pixman", 1.4)],
+    "canvas_stretch/key/64_to_97x131": [("allegro", 1.6)],
+    "canvas_stretch/smooth_alpha8/64_to_97x131": [("sdl_gfx", 2.5)],
+    "canvas_transform/key_30deg_scale1/128": [("allegro", 1.0)],
+    "canvas_transform/key_30deg_scale1.5/128": [("allegro", 1.0)],
+    "canvas_transform/opaque_30deg_scale1/128": [("allegro", 1.0)],
+    "canvas_transform/smooth_alpha8_30deg_scale1/128": [("sdl_gfx", 3.2)],
+    "canvas_transform/smooth_alpha8_30deg_scale1.5/128": [("sdl_gfx", 3.6)],
+}
+FOOTPRINT = ("canvas_transform/key_30deg/64_on_2048", "canvas_transform/key_30deg/64_on_96", 1.5)
+
+
+def canvas_goal_text(group, r, times):
+    """The case's targets, as "≥ goal× peer: measured", and whether every one is met."""
+    if group == FOOTPRINT[0]:
+        t = ratio(times.get((group, "velmora")), times.get((FOOTPRINT[1], "velmora")))
+        if t is None:
+            return "", None
+        return "≤ %.1f× the time on 96²: %s" % (FOOTPRINT[2], fmt_ratio(t)), t <= FOOTPRINT[2]
+    texts, met = [], True
+    for contender, goal in CANVAS_GOALS.get(group, []):
+        peers = peers_of(r)
+        if contender is FASTEST and peers:
+            contender = max(peers, key=lambda c: r[c])
+        measured = ratio(r.get("velmora"), r.get(contender))
+        if measured is None:
+            continue
+        texts.append("≥ %s %s: %s" % (fmt_ratio(goal), contender, fmt_ratio(measured)))
+        met = met and measured >= goal
+    return "; ".join(texts), (met if texts else None)
+
+
+def canvas_table(rates, shares, times):
+    """One row per canvas case: velmora's rate, its ratios to the plain model, the
+    memcpy bound and every peer (with the peer's exact share), and its targets."""
+    head = ("| case | velmora MP/s | × plain | ÷ memcpy rows | × each peer (its exact share) | target: measured | met |\n"
+            "|---|---:|---:|---:|---|---|---|")
+    lines = [head]
+    order = list(CANVAS_GOALS) + list(FOOTPRINT[:2])
+    cases = sorted(in_theme(rates, "canvas"), key=lambda gr: order.index(gr[0]) if gr[0] in order else len(order))
+    for group, r in cases:
+        v = r.get("velmora")
+        peers = ", ".join("%s %s (%s)" % (c, fmt_ratio(ratio(v, r[c])), share_text(shares, group, c))
+                          for c in peers_of(r))
+        goal, met = canvas_goal_text(group, r, times)
+        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+            group.replace("/", " "), fmt_rate(v), fmt_ratio(ratio(v, r.get("plain"))),
+            "%.2f" % ratio(v, r["memcpy_rows"]) if "memcpy_rows" in r else "",
+            peers, goal, "" if met is None else ("met" if met else "missed")))
+    return "\n".join(lines)
+
+
 def panel_table(rates):
     """The byte-swapped copy: each contender's rate over memcpy of the same bytes per row."""
     groups = in_theme(rates, "panel")
@@ -332,7 +418,7 @@ def chart_data(rates, directory):
 def main():
     if len(sys.argv) not in (2, 4) or (len(sys.argv) == 4 and sys.argv[2] != "--chart"):
         sys.exit(__doc__)
-    rates, shares = medians(sys.argv[1])
+    rates, shares, times = medians(sys.argv[1])
     print("### Targets\n\n" + targets(rates))
     print("\n### Decoding (MP/s of velmora; ratios are velmora's speed over each contender's)\n")
     print(decode_table(rates))
@@ -344,6 +430,8 @@ def main():
     print(draw_table(rates, shares))
     print("\n### Transparent blits\n")
     print(draw_table(rates, shares, "transparent"))
+    print("\n### The canvas (velmora's speed over each contender's)\n")
+    print(canvas_table(rates, shares, times))
     print("\n### Byte-swapped output for panels (each contender over memcpy per row)\n")
     print(panel_table(rates))
     print("\n### Every rate (medians, megapixels per second)\n")
