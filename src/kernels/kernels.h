@@ -208,7 +208,8 @@ void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& 
 // a = alpha[rows[r] + columns[i]]: source pixels picked by index (stretched and turned sprites).
 // Where rows repeat and the style is a plain copy, the row above is copied.
 // repeat > 0 says that the columns are a whole-number enlargement:
-// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat.
+// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat; a plain copy
+// then reads columns[0] only, so the table may be shorter than w.
 struct paint_picked_job {
     pixel16* to;
     std::size_t to_stride;

@@ -49,6 +49,11 @@ void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_portable(to, from, n);
 }
 
+void reverse_key_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    reverse_key_span_portable(to, from, n, key);
+}
+
 void repeat_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
                  std::size_t phase)
 {
