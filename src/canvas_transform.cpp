@@ -138,6 +138,13 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
         i64 pu = src.flip_x ? one * sv.area.w - 1 - u : u;
         i64 pv = src.flip_y ? one * sv.area.h - 1 - v : v;
         const std::size_t first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
+        if (d->alpha == nullptr && d->opacity == 255) { // a copy or a key: picked as it lands
+            const pick_affine_job job{to + run.lo, d->src->pixels,
+                                      std::size_t{d->src->w} * d->src->h, first, src.src_w,
+                                      pu, pv, su, sv2, static_cast<std::size_t>(run.hi - run.lo)};
+            pick_affine_run(level, job, style.keyed, style.key);
+            return;
+        }
         for (i64 x = run.lo; x < run.hi; x += chunk) {
             const auto n = static_cast<std::size_t>(std::min<i64>(chunk, run.hi - x));
             // Inside the run U and V (mirrored or not) are not negative: the shifts are floors.

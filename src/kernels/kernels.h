@@ -222,6 +222,19 @@ struct paint_picked_job {
 };
 void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style);
 
+// One run of a turned sprite, opaque (a copy, or a colour key when keyed): pixel
+// q < n lands at to[q] from from[first + (v_q >> 17) * stride + (u_q >> 17)],
+// u_q = u + q du and v_q = v + q dv, each not negative, every index < count.
+struct pick_affine_job {
+    pixel16* to;
+    const pixel16* from;
+    std::size_t count; // pixels at from
+    std::size_t first, stride;
+    std::int64_t u, v, du, dv;
+    std::size_t n;
+};
+void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, pixel16 key);
+
 // row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e);

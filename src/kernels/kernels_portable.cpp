@@ -192,6 +192,21 @@ void paint_picked_rows_at<simd_level::portable>(const paint_picked_job& job,
     paint_picked_with(portable_t{}, job, style);
 }
 
+// Picked and landed in one pass: no table of offsets, no second loop. Inside
+// the run u and v are not negative, so the shifts are floors.
+template <>
+void pick_affine_run_at<simd_level::portable>(const pick_affine_job& job, bool keyed, pixel16 key)
+{
+    std::int64_t u = job.u;
+    std::int64_t v = job.v;
+    for (std::size_t q = 0; q < job.n; ++q, u += job.du, v += job.dv) {
+        const pixel16 p = job.from[job.first + static_cast<std::size_t>(v >> 17) * job.stride +
+                                   static_cast<std::size_t>(u >> 17)];
+        if (!keyed || p != key)
+            job.to[q] = p;
+    }
+}
+
 template <>
 void fill_blend_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
                                               std::size_t stride, pixel16 value, unsigned e)

@@ -611,10 +611,29 @@ void repeat_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size
     repeat_span_portable(to + i, from, n - i, 2, 0);
 }
 
+// Sixteen pixels twice each: the quarters reordered so that unpacking each
+// 128-bit lane with itself yields pixels 0-15 in order.
+__attribute__((target("avx2"))) void double_span_avx2(pixel16* to, const pixel16* from,
+                                                      std::size_t n, std::size_t phase)
+{
+    std::size_t i = 0;
+    if (phase == 1 && n > 0)
+        to[i++] = *from++;
+    for (; i + 32 <= n; i += 32, from += 16) {
+        const __m256i v = _mm256_permute4x64_epi64(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_unpacklo_epi16(v, v));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16), _mm256_unpackhi_epi16(v, v));
+    }
+    repeat_span_sse2(to + i, from, n - i, 2, 0);
+}
+
 __attribute__((target("avx2"))) void repeat_span_avx2(pixel16* to, const pixel16* from,
                                                       std::size_t n, std::size_t k,
                                                       std::size_t phase)
 {
+    if (k == 2)
+        return double_span_avx2(to, from, n, phase);
     if (k != 3)
         return repeat_span_sse2(to, from, n, k, phase);
     // Eight pixels make 24: [0 0 0 1 1 1 2 2 | 2 3 3 3 4 4 4 5] and [5 5 6 6 6 7 7 7].
