@@ -112,8 +112,10 @@ source_map map_of(const draw_t* d)
     return {view_of(d), (d->flags & draw_flip_x) != 0, (d->flags & draw_flip_y) != 0, d->src->w};
 }
 
-// Each run's source offsets go into a table on the stack, and the kernel that
-// picks pixels by table paints them (key, plane and opacity as in a stretch).
+// An opaque copy or key is picked as it lands, a whole run per kernel call (at
+// AVX2 by gathers). Otherwise each run's source offsets go into a table on the
+// stack, and the kernel that picks pixels by table paints them (plane and
+// opacity as in a stretch).
 int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
                       const box& k, rect_t* drawn)
 {
