@@ -112,8 +112,10 @@ source_map map_of(const draw_t* d)
     return {view_of(d), (d->flags & draw_flip_x) != 0, (d->flags & draw_flip_y) != 0, d->src->w};
 }
 
-// Each run's source offsets go into a table on the stack, and the kernel that
-// picks pixels by table paints them (key, plane and opacity as in a stretch).
+// An opaque copy or key is picked as it lands, a whole run per kernel call (at
+// AVX2 by gathers). Otherwise each run's source offsets go into a table on the
+// stack, and the kernel that picks pixels by table paints them (plane and
+// opacity as in a stretch).
 int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
                       const box& k, rect_t* drawn)
 {
@@ -138,6 +140,13 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
         i64 pu = src.flip_x ? one * sv.area.w - 1 - u : u;
         i64 pv = src.flip_y ? one * sv.area.h - 1 - v : v;
         const std::size_t first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
+        if (d->alpha == nullptr && d->opacity == 255) { // a copy or a key: picked as it lands
+            const pick_affine_job job{to + run.lo, d->src->pixels,
+                                      std::size_t{d->src->w} * d->src->h, first, src.src_w,
+                                      pu, pv, su, sv2, static_cast<std::size_t>(run.hi - run.lo)};
+            pick_affine_run(level, job, style.keyed, style.key);
+            return;
+        }
         for (i64 x = run.lo; x < run.hi; x += chunk) {
             const auto n = static_cast<std::size_t>(std::min<i64>(chunk, run.hi - x));
             // Inside the run U and V (mirrored or not) are not negative: the shifts are floors.

@@ -295,6 +295,16 @@ void paint_picked_rows(simd_level level, const paint_picked_job& job, const pain
     }
 }
 
+void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, pixel16 key)
+{
+#if VELMORA_X86_SIMD
+    if (level == simd_level::avx2)
+        return pick_affine_run_at<simd_level::avx2>(job, keyed, key);
+#endif
+    (void)level;
+    pick_affine_run_at<simd_level::portable>(job, keyed, key);
+}
+
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e)
 {

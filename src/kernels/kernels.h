@@ -212,7 +212,8 @@ void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& 
 // a = alpha[rows[r] + columns[i]]: source pixels picked by index (stretched and turned sprites).
 // Where rows repeat and the style is a plain copy, the row above is copied.
 // repeat > 0 says that the columns are a whole-number enlargement:
-// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat.
+// columns[i] = columns[0] + (phase + i) / repeat, phase < repeat; a plain copy
+// then reads columns[0] only, so the table may be shorter than w.
 struct paint_picked_job {
     pixel16* to;
     std::size_t to_stride;
@@ -224,6 +225,19 @@ struct paint_picked_job {
     std::size_t repeat = 0, phase = 0;
 };
 void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style);
+
+// One run of a turned sprite, opaque (a copy, or a colour key when keyed): pixel
+// q < n lands at to[q] from from[first + (v_q >> 17) * stride + (u_q >> 17)],
+// u_q = u + q du and v_q = v + q dv, each not negative, every index < count.
+struct pick_affine_job {
+    pixel16* to;
+    const pixel16* from;
+    std::size_t count; // pixels at from
+    std::size_t first, stride;
+    std::int64_t u, v, du, dv;
+    std::size_t n;
+};
+void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, pixel16 key);
 
 // row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,

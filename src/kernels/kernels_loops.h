@@ -358,6 +358,8 @@ bool expand_rle_with(Level level, const std::uint8_t* data, std::size_t size,
 // round into a small buffer first, with the level's reverse_span:
 //
 //   reverse_span(tag, to, from, n)   to[i] = from[-i], i < n
+//   reverse_key_span(tag, to, from, n, key)
+//                                    to[i] = from[-i] where that is not key
 //   repeat_span(tag, to, from, n, k, phase)
 //                                    to[i] = from[(phase + i) / k], i < n
 
@@ -381,6 +383,16 @@ inline void opacity_span_portable(std::uint8_t* e, const pixel16* s, const std::
         const unsigned a = alpha != nullptr ? alpha[i] : 255;
         const bool skip = style.keyed && s[i] == style.key;
         e[i] = static_cast<std::uint8_t>(skip ? 0 : (a * o + 127) / 255);
+    }
+}
+
+inline void reverse_key_span_portable(pixel16* to, const pixel16* from, std::size_t n,
+                                     pixel16 key)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const pixel16 p = *(from - static_cast<std::ptrdiff_t>(i));
+        if (p != key)
+            to[i] = p;
     }
 }
 
@@ -450,6 +462,10 @@ void paint_rows_with(Level level, const paint_rows_job& job, const paint_style& 
                 job.alpha != nullptr ? job.alpha + row * job.alpha_stride + k : nullptr;
             if (job.reversed && kind == paint_kind::copy) {
                 reverse_span(level, t, f, n);
+                continue;
+            }
+            if (job.reversed && kind == paint_kind::key) { // one pass, no buffer
+                reverse_key_span(level, t, f, n, style.key);
                 continue;
             }
             if (job.reversed) {

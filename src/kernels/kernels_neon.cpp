@@ -313,6 +313,19 @@ void reverse_span_neon(pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
 }
 
+// The mirrored colour key in one pass: turned round, then merged by a select.
+void reverse_key_span_neon(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    const uint16x8_t k = vdupq_n_u16(key);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint16x8_t r = vrev64q_u16(vld1q_u16(from - static_cast<std::ptrdiff_t>(i + 7)));
+        const uint16x8_t s = vcombine_u16(vget_high_u16(r), vget_low_u16(r));
+        vst1q_u16(to + i, vbslq_u16(vceqq_u16(s, k), vld1q_u16(to + i), s));
+    }
+    reverse_key_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i, key);
+}
+
 // Effective opacities eight at a time: (a * o + 127) / 255 in 16-bit lanes, the
 // division as div255_by_add_shift, keyed pixels cleared by a compare.
 void opacity_span_neon(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha, std::size_t n,
@@ -339,23 +352,36 @@ void reverse_span(neon_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_neon(to, from, n);
 }
 
-// Doubling: each pixel twice by zip; other factors pixel by pixel.
+// Two or three times each: the interleaving stores write a register to every
+// second or third lane (ARMv7 NEON has both); other factors pixel by pixel.
 void repeat_span_neon(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
                       std::size_t phase)
 {
-    if (k != 2)
+    if (k != 2 && k != 3)
         return repeat_span_portable(to, from, n, k, phase);
     std::size_t i = 0;
-    if (phase == 1 && n > 0) {
-        to[i++] = *from++;
+    if (phase > 0) {
+        const std::size_t m = std::min(k - phase, n);
+        std::fill(to, to + m, *from++);
+        i = m;
     }
-    for (; i + 16 <= n; i += 16, from += 8) {
-        const uint16x8_t v = vld1q_u16(from);
-        const uint16x8x2_t twice = vzipq_u16(v, v);
-        vst1q_u16(to + i, twice.val[0]);
-        vst1q_u16(to + i + 8, twice.val[1]);
+    if (k == 2) {
+        for (; i + 16 <= n; i += 16, from += 8) {
+            const uint16x8_t v = vld1q_u16(from);
+            vst2q_u16(to + i, uint16x8x2_t{{v, v}});
+        }
+    } else {
+        for (; i + 24 <= n; i += 24, from += 8) {
+            const uint16x8_t v = vld1q_u16(from);
+            vst3q_u16(to + i, uint16x8x3_t{{v, v, v}});
+        }
     }
-    repeat_span_portable(to + i, from, n - i, 2, 0);
+    repeat_span_portable(to + i, from, n - i, k, 0);
+}
+
+void reverse_key_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    reverse_key_span_neon(to, from, n, key);
 }
 
 void repeat_span(neon_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,

@@ -49,6 +49,11 @@ void reverse_span(portable_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_portable(to, from, n);
 }
 
+void reverse_key_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    reverse_key_span_portable(to, from, n, key);
+}
+
 void repeat_span(portable_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
                  std::size_t phase)
 {
@@ -185,6 +190,21 @@ void paint_picked_rows_at<simd_level::portable>(const paint_picked_job& job,
                                                 const paint_style& style)
 {
     paint_picked_with(portable_t{}, job, style);
+}
+
+// Picked and landed in one pass: no table of offsets, no second loop. Inside
+// the run u and v are not negative, so the shifts are floors.
+template <>
+void pick_affine_run_at<simd_level::portable>(const pick_affine_job& job, bool keyed, pixel16 key)
+{
+    std::int64_t u = job.u;
+    std::int64_t v = job.v;
+    for (std::size_t q = 0; q < job.n; ++q, u += job.du, v += job.dv) {
+        const pixel16 p = job.from[job.first + static_cast<std::size_t>(v >> 17) * job.stride +
+                                   static_cast<std::size_t>(u >> 17)];
+        if (!keyed || p != key)
+            job.to[q] = p;
+    }
 }
 
 template <>

@@ -496,6 +496,44 @@ __attribute__((target("avx2"))) void reverse_span_avx2(pixel16* to, const pixel1
     reverse_span_sse2(to + i, from - static_cast<std::ptrdiff_t>(i), n - i);
 }
 
+// The mirrored colour key: turned round in the register, then merged as
+// blit_key_span does, so no buffer and one pass.
+void reverse_key_span_sse2(pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    const __m128i k = _mm_set1_epi16(static_cast<short>(key));
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i s = reverse8_sse2(_mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(from - static_cast<std::ptrdiff_t>(i + 7))));
+        const __m128i is_key = _mm_cmpeq_epi16(s, k);
+        if (_mm_movemask_epi8(is_key) == 0xFFFF)
+            continue;
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), merge_key_sse2(s, d, is_key));
+    }
+    reverse_key_span_portable(to + i, from - static_cast<std::ptrdiff_t>(i), n - i, key);
+}
+
+__attribute__((target("avx2"))) void reverse_key_span_avx2(pixel16* to, const pixel16* from,
+                                                           std::size_t n, pixel16 key)
+{
+    const __m256i turn = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                          14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+    const __m256i k = _mm256_set1_epi16(static_cast<short>(key));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(from - static_cast<std::ptrdiff_t>(i + 15)));
+        const __m256i s = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, turn), 0x4E);
+        const __m256i is_key = _mm256_cmpeq_epi16(s, k);
+        if (_mm256_movemask_epi8(is_key) == -1)
+            continue;
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_blendv_epi8(s, d, is_key));
+    }
+    reverse_key_span_sse2(to + i, from - static_cast<std::ptrdiff_t>(i), n - i, key);
+}
+
 // Effective opacities eight at a time: (a * o + 127) / 255 in 16-bit lanes, the
 // division as div255_by_multiply, keyed pixels cleared by a compare.
 void opacity_span_sse2(std::uint8_t* e, const pixel16* s, const std::uint8_t* alpha, std::size_t n,
@@ -529,11 +567,37 @@ void reverse_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n)
     reverse_span_sse2(to, from, n);
 }
 
-// Doubling: each pixel twice by unpacking a register with itself; other
-// factors pixel by pixel (AVX2 also triples, by byte shuffles).
+// Eight pixels three times each, by word shuffles of either half:
+// [0 0 0 1 1 1 2 2] [2 3 3 3 4 4 4 5] [5 5 6 6 6 7 7 7].
+void triple_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size_t phase)
+{
+    std::size_t i = 0;
+    if (phase > 0) {
+        const std::size_t m = std::min(3 - phase, n);
+        std::fill(to, to + m, *from++);
+        i = m;
+    }
+    for (; i + 24 <= n; i += 24, from += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i low = _mm_unpacklo_epi64(v, v);
+        const __m128i high = _mm_unpackhi_epi64(v, v);
+        const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(low, 0x40), 0xA5);
+        const __m128i b = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFE), 0x40);
+        const __m128i c = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, 0xA5), 0xFE);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 16), c);
+    }
+    repeat_span_portable(to + i, from, n - i, 3, 0);
+}
+
+// Doubling: each pixel twice by unpacking a register with itself; tripling by
+// word shuffles; other factors pixel by pixel (AVX2 triples by byte shuffles).
 void repeat_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
                       std::size_t phase)
 {
+    if (k == 3)
+        return triple_span_sse2(to, from, n, phase);
     if (k != 2)
         return repeat_span_portable(to, from, n, k, phase);
     std::size_t i = 0;
@@ -547,10 +611,29 @@ void repeat_span_sse2(pixel16* to, const pixel16* from, std::size_t n, std::size
     repeat_span_portable(to + i, from, n - i, 2, 0);
 }
 
+// Sixteen pixels twice each: the quarters reordered so that unpacking each
+// 128-bit lane with itself yields pixels 0-15 in order.
+__attribute__((target("avx2"))) void double_span_avx2(pixel16* to, const pixel16* from,
+                                                      std::size_t n, std::size_t phase)
+{
+    std::size_t i = 0;
+    if (phase == 1 && n > 0)
+        to[i++] = *from++;
+    for (; i + 32 <= n; i += 32, from += 16) {
+        const __m256i v = _mm256_permute4x64_epi64(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_unpacklo_epi16(v, v));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 16), _mm256_unpackhi_epi16(v, v));
+    }
+    repeat_span_sse2(to + i, from, n - i, 2, 0);
+}
+
 __attribute__((target("avx2"))) void repeat_span_avx2(pixel16* to, const pixel16* from,
                                                       std::size_t n, std::size_t k,
                                                       std::size_t phase)
 {
+    if (k == 2)
+        return double_span_avx2(to, from, n, phase);
     if (k != 3)
         return repeat_span_sse2(to, from, n, k, phase);
     // Eight pixels make 24: [0 0 0 1 1 1 2 2 | 2 3 3 3 4 4 4 5] and [5 5 6 6 6 7 7 7].
@@ -571,6 +654,16 @@ __attribute__((target("avx2"))) void repeat_span_avx2(pixel16* to, const pixel16
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 16), _mm_shuffle_epi8(v, last8));
     }
     repeat_span_portable(to + i, from, n - i, 3, 0);
+}
+
+void reverse_key_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, pixel16 key)
+{
+    reverse_key_span_sse2(to, from, n, key);
+}
+__attribute__((target("avx2"))) void reverse_key_span(avx2_t, pixel16* to, const pixel16* from,
+                                                      std::size_t n, pixel16 key)
+{
+    reverse_key_span_avx2(to, from, n, key);
 }
 
 void repeat_span(sse2_t, pixel16* to, const pixel16* from, std::size_t n, std::size_t k,
