@@ -194,6 +194,15 @@ void store_mapped(pixel16* to, std::uint8_t* alpha, uint8x16_t low, uint8x16_t h
     vst1q_u8(alpha, a);
 }
 
+// The one-quarter groups are inlined into the 32-bit span by force (called,
+// their tables went through memory); on aarch64 GCC chooses: forced there,
+// pixel art counted 2.41 instructions a pixel instead of 1.95.
+#if defined(__aarch64__)
+#define ONE_QUARTER_INLINE inline
+#else
+#define ONE_QUARTER_INLINE __attribute__((always_inline)) inline
+#endif
+
 // A quarter's tables: the pixels' two planes, and the opacities' plane or, for a
 // map whose entries share one opacity, that opacity. Without the third table
 // only 16 of 32-bit ARM's 32 d registers hold tables (three took 24, and GCC
@@ -211,7 +220,7 @@ inline uint8x8_t opacities(uint8x16_t one, uint8x8_t) { return vget_low_u8(one);
 
 // Sixteen indices of one quarter, if all are valid.
 template <typename Opacity>
-__attribute__((always_inline)) inline bool
+ONE_QUARTER_INLINE bool
 index16_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                     const stored_format& f, const quarter_tables<Opacity>& t, std::size_t q)
 {
@@ -227,7 +236,7 @@ index16_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
 // Eight indices of one quarter, if all are valid: pixel art's raw packets are
 // mostly shorter than sixteen.
 template <typename Opacity>
-__attribute__((always_inline)) inline bool
+ONE_QUARTER_INLINE bool
 index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                    const stored_format& f, const quarter_tables<Opacity>& t, std::size_t q)
 {
@@ -246,7 +255,7 @@ index8_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
 // overlapping pixels already good; spans of 8 to 15 pixels take two groups of
 // eight.
 template <typename Opacity>
-__attribute__((always_inline)) inline std::size_t
+ONE_QUARTER_INLINE std::size_t
 index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
                   const stored_format& f, const quarter_tables<Opacity>& t, std::size_t q)
 {
@@ -264,13 +273,25 @@ index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std
     return i;
 }
 
-// Not inlined, like index_quarters: inside the packet walk GCC kept the tables
-// on the stack and reloaded them every group (on 32-bit ARM; 4.85 instructions
-// a pixel of pixel art there with the third table, 3.56 now).
-__attribute__((noinline)) std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha,
-                                                        const std::uint8_t* src, std::size_t n,
-                                                        const stored_format& f,
-                                                        const std::uint8_t* planes, std::size_t q)
+// On 32-bit ARM a map of one opacity leaves out the third table, and the span
+// is not inlined, like index_quarters: inside the packet walk GCC kept the
+// tables on the stack and reloaded them every group (pixel art counted 4.85
+// instructions a pixel, 3.56 now). aarch64 has the registers and keeps its
+// three tables inlined: the 32-bit form counted 2.22 there against 1.95.
+#if defined(__aarch64__)
+std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                              std::size_t n, const stored_format& f,
+                              const std::uint8_t* planes, std::size_t q)
+{
+    const quarter_tables<table64> t{load_table64(planes + 64 * q),
+                                    load_table64(planes + plane_bytes + 64 * q),
+                                    load_table64(planes + 2 * plane_bytes + 64 * q)};
+    return index_one_quarter(to, alpha, src, n, f, t, q);
+}
+#else
+__attribute__((noinline)) std::size_t
+index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                  const stored_format& f, const std::uint8_t* planes, std::size_t q)
 {
     const table64 low = load_table64(planes + 64 * q);
     const table64 high = load_table64(planes + plane_bytes + 64 * q);
@@ -282,6 +303,7 @@ __attribute__((noinline)) std::size_t index_one_quarter(pixel16* to, std::uint8_
     const quarter_tables<table64> t{low, high, load_table64(planes + 2 * plane_bytes + 64 * q)};
     return index_one_quarter(to, alpha, src, n, f, t, q);
 }
+#endif
 
 // Indices known valid, so each lies in exactly one of the quarters: tbl gives
 // 0 for an index outside its 64 entries, and tbx leaves such a lane alone.
