@@ -215,8 +215,10 @@ struct quarter_tables {
 
 inline uint8x16_t opacities(const table64& t, uint8x16_t index) { return lookup64(t, index); }
 inline uint8x8_t opacities(const table64& t, uint8x8_t index) { return lookup64(t, index); }
+#if !defined(__aarch64__)
 inline uint8x16_t opacities(uint8x16_t one, uint8x16_t) { return one; }
 inline uint8x8_t opacities(uint8x16_t one, uint8x8_t) { return vget_low_u8(one); }
+#endif
 
 // Sixteen indices of one quarter, if all are valid.
 template <typename Opacity>
