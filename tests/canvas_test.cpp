@@ -12,6 +12,7 @@
 
 #include "canvas_level.h"
 #include "fenced.h"
+#include "levels_here.h"
 #include "plain.h"
 
 namespace {
@@ -19,17 +20,6 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
-
-std::vector<simd_level> levels()
-{
-    std::vector<simd_level> out;
-    for (simd_level l : {simd_level::portable, simd_level::sse2, simd_level::ssse3,
-                         simd_level::avx2, simd_level::neon}) {
-        if (level_runs_here(l))
-            out.push_back(l);
-    }
-    return out;
-}
 
 int rand_in(std::mt19937& rng, int lo, int hi)
 {
@@ -134,7 +124,7 @@ transform_t random_map(std::mt19937& rng)
 TEST(canvas, every_operation_at_every_level_matches_the_plain_model_on_random_scenes)
 {
     std::mt19937 rng(1414);
-    for (simd_level level : levels()) {
+    for (simd_level level : levels_here()) {
         for (int round = 0; round < 12000; ++round) {
             scene s(rng);
             const std::vector<pixel16> src_before = s.src.pixels();
@@ -237,7 +227,7 @@ TEST(canvas, whole_number_stretches_repeat_every_pixel_and_smooth_ones_have_no_f
 {
     fenced_sprite sprite(37, 4), flat(37, 4, 0x1234);
     fill_pattern(sprite, 9);
-    for (simd_level level : levels()) {
+    for (simd_level level : levels_here()) {
         for (const int k : {2, 3}) {
             for (const int x0 : {0, -1, -2}) {
                 fenced_sprite screen(120, 13, 0), smooth(120, 13, 0);

@@ -17,22 +17,12 @@
 #include <velmora/sprite.h>
 #include <velmora/tga.h>
 #include "tga_level.h"
+#include "levels_here.h"
 #include "tga_writer.h"
 
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
-
-std::vector<simd_level> levels_here()
-{
-    std::vector<simd_level> out;
-    for (simd_level l : {simd_level::portable, simd_level::sse2, simd_level::ssse3,
-                         simd_level::avx2, simd_level::neon}) {
-        if (level_runs_here(l))
-            out.push_back(l);
-    }
-    return out;
-}
 
 std::string name_of(simd_level level)
 {
