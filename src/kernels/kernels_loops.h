@@ -406,6 +406,17 @@ inline void repeat_span_portable(pixel16* to, const pixel16* from, std::size_t n
     }
 }
 
+// The alpha-plane blit at the run's effective opacities, in two passes; a level
+// may do both in one (plane_span(tag, ...) beside this template).
+template <typename Level>
+void plane_span(Level level, pixel16* t, const pixel16* s, const std::uint8_t* alpha,
+                std::size_t n, const paint_style& style)
+{
+    std::uint8_t e[paint_chunk];
+    opacity_span(level, e, s, alpha, n, style);
+    blit_a8_span(level, t, s, e, n);
+}
+
 // How a run is painted, decided once per call.
 enum class paint_kind { copy, blend, key, plane };
 
@@ -437,9 +448,7 @@ void paint_run(Level level, paint_kind kind, pixel16* t, const pixel16* s,
                 a[i] = *(alpha - static_cast<std::ptrdiff_t>(i));
             alpha = a;
         }
-        std::uint8_t e[paint_chunk];
-        opacity_span(level, e, s, alpha, n, style);
-        blit_a8_span(level, t, s, e, n);
+        plane_span(level, t, s, alpha, n, style);
         return;
     }
     }

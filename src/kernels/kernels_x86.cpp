@@ -682,16 +682,49 @@ void opacity_span(sse2_t, std::uint8_t* e, const pixel16* s, const std::uint8_t*
 {
     opacity_span_sse2(e, s, alpha, n, style);
 }
-__attribute__((target("avx2"))) void opacity_span(avx2_t, std::uint8_t* e, const pixel16* s,
-                                                  const std::uint8_t* alpha, std::size_t n,
-                                                  const paint_style& style)
-{
-    opacity_span_sse2(e, s, alpha, n, style);
-}
 __attribute__((target("avx2"))) void reverse_span(avx2_t, pixel16* to, const pixel16* from,
                                                   std::size_t n)
 {
     reverse_span_avx2(to, from, n);
+}
+
+// The plane's effective opacities and the blend in one pass, sixteen pixels a
+// step: every pixel of a plane at an opacity below 255 blends, so the two-pass
+// form's byte buffer and its eight-wide first pass were a third of the time.
+__attribute__((target("avx2"))) void plane_span(avx2_t, pixel16* to, const pixel16* from,
+                                                const std::uint8_t* alpha, std::size_t n,
+                                                const paint_style& style)
+{
+    const __m256i o = _mm256_set1_epi16(static_cast<short>(style.opacity));
+    const __m256i half = _mm256_set1_epi16(127);
+    const __m256i by255 = _mm256_set1_epi16(static_cast<short>(0x8081));
+    const __m256i key = _mm256_set1_epi16(static_cast<short>(style.key));
+    const __m256i full = _mm256_set1_epi16(255);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        __m256i e = o;
+        if (alpha != nullptr) {
+            const __m256i a = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i)));
+            e = _mm256_srli_epi16(
+                _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(a, o), half), by255), 7);
+        }
+        if (style.keyed)
+            e = _mm256_andnot_si256(_mm256_cmpeq_epi16(s, key), e);
+        if (_mm256_testz_si256(e, e))
+            continue;
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(e, full)) == -1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), s);
+            continue;
+        }
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            blend16_avx2(s, d, e, _mm256_sub_epi16(full, e)));
+    }
+    std::uint8_t e[16];
+    opacity_span_sse2(e, from + i, alpha != nullptr ? alpha + i : nullptr, n - i, style);
+    blit_a8_span_sse2(to + i, from + i, e, n - i);
 }
 
 } // namespace
