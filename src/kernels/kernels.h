@@ -210,7 +210,7 @@ void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& 
 
 // row r < h, pixel i < w:  T = to[r * to_stride + i], S = from[rows[r] + columns[i]],
 // a = alpha[rows[r] + columns[i]]: source pixels picked by index (stretched and turned sprites).
-// Where rows repeat and the style is a plain copy, the row above is copied.
+// Where rows repeat and the style is a plain copy, the first of them is copied.
 // repeat > 0 says that the columns are a whole-number enlargement:
 // columns[i] = columns[0] + (phase + i) / repeat, phase < repeat; a plain copy
 // then reads columns[0] only, so the table may be shorter than w.

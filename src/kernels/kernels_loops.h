@@ -417,6 +417,17 @@ void plane_span(Level level, pixel16* t, const pixel16* s, const std::uint8_t* a
     blit_a8_span(level, t, s, e, n);
 }
 
+// repeat_span's pixels on `rows` rows, `stride` apart: the first row, then
+// copies of it. A level may store each register to every row instead.
+template <typename Level>
+void repeat_rows(Level level, pixel16* to, std::size_t stride, std::size_t rows,
+                 const pixel16* from, std::size_t n, std::size_t k, std::size_t phase)
+{
+    repeat_span(level, to, from, n, k, phase);
+    for (std::size_t r = 1; r < rows; ++r)
+        std::copy(to, to + n, to + r * stride);
+}
+
 // How a run is painted, decided once per call.
 enum class paint_kind { copy, blend, key, plane };
 
@@ -494,11 +505,6 @@ void paint_picked_run(Level level, paint_kind kind, const paint_picked_job& job,
     pixel16* t = job.to + r * job.to_stride + i;
     const pixel16* f = job.from + job.rows[r];
     const std::size_t* c = job.columns + i;
-    if (kind == paint_kind::copy && job.repeat > 0) {
-        const std::size_t at = job.phase + i;
-        repeat_span(level, t, f + job.columns[0] + at / job.repeat, n, job.repeat, at % job.repeat);
-        return;
-    }
     if (kind == paint_kind::copy) {
         for (std::size_t q = 0; q < n; ++q)
             t[q] = f[c[q]];
@@ -528,14 +534,21 @@ template <typename Level>
 void paint_picked_with(Level level, const paint_picked_job& job, const paint_style& style)
 {
     const paint_kind kind = kind_of(style, job.alpha != nullptr);
-    for (std::size_t r = 0; r < job.h; ++r) {
-        if (kind == paint_kind::copy && r > 0 && job.rows[r] == job.rows[r - 1]) {
-            pixel16* row = job.to + r * job.to_stride;
-            std::copy(row - job.to_stride, row - job.to_stride + job.w, row);
-            continue;
+    for (std::size_t r = 0; r < job.h;) {
+        std::size_t same = 1; // rows from the same source row, painted alike
+        while (kind == paint_kind::copy && r + same < job.h && job.rows[r + same] == job.rows[r])
+            ++same;
+        pixel16* row = job.to + r * job.to_stride;
+        if (kind == paint_kind::copy && job.repeat > 0) {
+            repeat_rows(level, row, job.to_stride, same, job.from + job.rows[r] + job.columns[0],
+                        job.w, job.repeat, job.phase);
+        } else {
+            for (std::size_t i = 0; i < job.w; i += paint_chunk)
+                paint_picked_run(level, kind, job, r, i, std::min(paint_chunk, job.w - i), style);
+            for (std::size_t q = 1; q < same; ++q)
+                std::copy(row, row + job.w, row + q * job.to_stride);
         }
-        for (std::size_t i = 0; i < job.w; i += paint_chunk)
-            paint_picked_run(level, kind, job, r, i, std::min(paint_chunk, job.w - i), style);
+        r += same;
     }
 }
 
