@@ -35,11 +35,18 @@ struct sse2_plan {
 
 // And for AVX2, per group, the first window column its taps use and the byte
 // shuffle that picks each pixel's pair from the eight columns from there.
+//
+// A blended job's sums are 32 bits wide: its table, per group of eight
+// pixels, picks each pixel's two columns from the eight from the group's first
+// with a cross-lane permute, and holds the weights as 32-bit lanes.
 struct avx2_plan {
     sse2_plan sse2;
-    bool shuffles; // every group's pairs lie within its eight columns
+    bool shuffles; // opaque: every group's pairs lie within its eight columns
     std::uint32_t base[groups];
     __m128i picks[groups];
+    bool permutes; // blended: every group of eight's pairs lie within its eight columns
+    std::uint32_t base8[groups / 2];
+    __m256i first[groups / 2], second[groups / 2], weight0[groups / 2], weight1[groups / 2];
 };
 
 sse2_plan plan_sse2(const smooth_stretch_job& job)
@@ -61,9 +68,40 @@ sse2_plan column_plan(sse2_t, const smooth_stretch_job& job)
     return plan_sse2(job);
 }
 
+__attribute__((target("avx2"))) void plan_permutes(const smooth_stretch_job& job, avx2_plan& p)
+{
+    p.permutes = true;
+    for (std::size_t q = 0; q < job.w / 8; ++q) {
+        const smooth_column* c = job.columns + 8 * q;
+        std::uint32_t lo = c[0].at, hi = c[0].at;
+        for (int k = 1; k < 8; ++k) {
+            lo = std::min<std::uint32_t>(lo, c[k].at);
+            hi = std::max<std::uint32_t>(hi, c[k].at);
+        }
+        p.permutes = p.permutes && hi - lo <= 6;
+        p.base8[q] = lo;
+        alignas(32) std::int32_t at[8], u0[8], u1[8];
+        for (int k = 0; k < 8; ++k) {
+            at[k] = static_cast<std::int32_t>(c[k].at - lo);
+            u0[k] = c[k].weight[0];
+            u1[k] = c[k].weight[1];
+        }
+        // vpermd reads the low three bits of each index only.
+        p.first[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(at));
+        p.second[q] = _mm256_add_epi32(p.first[q], _mm256_set1_epi32(1));
+        p.weight0[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(u0));
+        p.weight1[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(u1));
+    }
+}
+
 avx2_plan column_plan(avx2_t, const smooth_stretch_job& job)
 {
     avx2_plan p;
+    p.shuffles = p.permutes = false;
+    if (!job.opaque) {
+        plan_permutes(job, p);
+        return p;
+    }
     p.sse2 = plan_sse2(job);
     p.shuffles = true;
     for (std::size_t q = 0; q < job.w / 4; ++q) {
@@ -234,6 +272,116 @@ __attribute__((target("avx2"))) void horizontal_opaque_avx2(const avx2_plan& p,
     horizontal_opaque_sse2(p.sse2, s, columns, i, n, to);
 }
 
+// ---- blended
+
+// The effective opacities of sixteen taps (the canvas's rule, 0 where keyed),
+// a * opacity + 127 < 65536, so the division is div255_by_multiply in 16 bits.
+__attribute__((target("avx2"))) __m256i opacities_avx2(__m256i s, const std::uint8_t* alpha,
+                                                       const paint_style& style)
+{
+    const __m256i a = alpha != nullptr
+                          ? _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha)))
+                          : _mm256_set1_epi16(255);
+    const __m256i y = _mm256_add_epi16(
+        _mm256_mullo_epi16(a, _mm256_set1_epi16(static_cast<short>(style.opacity))),
+        _mm256_set1_epi16(127));
+    const __m256i e =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
+    if (!style.keyed)
+        return e;
+    return _mm256_andnot_si256(_mm256_cmpeq_epi16(s, _mm256_set1_epi16(static_cast<short>(style.key))), e);
+}
+
+// Top and bottom 16-bit values (below 2^15) weighed and summed in 32 bits, stored
+// in column order: unpacking pairs within 128-bit lanes leaves columns 0-3 and
+// 8-11 in one register, 4-7 and 12-15 in the other.
+__attribute__((target("avx2"))) void store_weighed(std::uint32_t* to, __m256i top, __m256i bottom,
+                                                   __m256i weights)
+{
+    const __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(top, bottom), weights);
+    const __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(top, bottom), weights);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+// Per column: W = v0 e0 + v1 e1 and C = v0 e0 s0 + v1 e1 s1, e s <= 255 * 63 in 16 bits.
+__attribute__((target("avx2"))) void vertical_blended_avx2(const pixel16* top,
+                                                           const pixel16* bottom,
+                                                           const std::uint8_t* alpha_top,
+                                                           const std::uint8_t* alpha_bottom,
+                                                           std::size_t n, unsigned v0, unsigned v1,
+                                                           const paint_style& style,
+                                                           blended_sums& s)
+{
+    const __m256i weights = _mm256_set1_epi32(static_cast<int>(v0 | v1 << 16));
+    const __m256i m6 = _mm256_set1_epi16(0x3F);
+    const __m256i m5 = _mm256_set1_epi16(0x1F);
+    std::size_t k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + k));
+        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + k));
+        const __m256i et = opacities_avx2(t, alpha_top != nullptr ? alpha_top + k : nullptr, style);
+        const __m256i eu =
+            opacities_avx2(u, alpha_bottom != nullptr ? alpha_bottom + k : nullptr, style);
+        store_weighed(s.w + k, et, eu, weights);
+        store_weighed(s.r + k, _mm256_mullo_epi16(_mm256_srli_epi16(t, 11), et),
+                      _mm256_mullo_epi16(_mm256_srli_epi16(u, 11), eu), weights);
+        store_weighed(s.g + k, _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(t, 5), m6), et),
+                      _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(u, 5), m6), eu),
+                      weights);
+        store_weighed(s.b + k, _mm256_mullo_epi16(_mm256_and_si256(t, m5), et),
+                      _mm256_mullo_epi16(_mm256_and_si256(u, m5), eu), weights);
+    }
+    vertical_blended_portable(top + k, bottom + k, alpha_top != nullptr ? alpha_top + k : nullptr,
+                              alpha_bottom != nullptr ? alpha_bottom + k : nullptr, n - k, v0, v1,
+                              style, s.w + k, s.r + k, s.g + k, s.b + k);
+}
+
+// Group q's eight pixels: u0 P[at] + u1 P[at + 1] of one plane.
+__attribute__((target("avx2"))) __m256i pair_sums_avx2(const avx2_plan& p, const std::uint32_t* plane,
+                                                       std::size_t q)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plane + p.base8[q]));
+    return _mm256_add_epi32(
+        _mm256_mullo_epi32(_mm256_permutevar8x32_epi32(v, p.first[q]), p.weight0[q]),
+        _mm256_mullo_epi32(_mm256_permutevar8x32_epi32(v, p.second[q]), p.weight1[q]));
+}
+
+// floor((C + keep d) / 16711680) as div_smooth_whole: (y * 0x8081) >> 23 with y < 2^14.
+__attribute__((target("avx2"))) __m256i land_avx2(__m256i c, __m256i keep, __m256i d)
+{
+    const __m256i y = _mm256_srli_epi32(_mm256_add_epi32(c, _mm256_mullo_epi32(keep, d)), 16);
+    return _mm256_srli_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(0x8081)), 23);
+}
+
+__attribute__((target("avx2"))) void horizontal_blended_avx2(const avx2_plan& p,
+                                                             const blended_sums& s,
+                                                             const smooth_column* columns,
+                                                             std::size_t n, pixel16* to)
+{
+    if (!p.permutes)
+        return horizontal_blended_portable(s, columns, n, to);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::size_t q = i / 8;
+        const __m256i keep =
+            _mm256_sub_epi32(_mm256_set1_epi32(16711680), pair_sums_avx2(p, s.w, q));
+        const __m256i d =
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(to + i)));
+        const __m256i r = land_avx2(pair_sums_avx2(p, s.r, q), keep, _mm256_srli_epi32(d, 11));
+        const __m256i g = land_avx2(pair_sums_avx2(p, s.g, q), keep,
+                                    _mm256_and_si256(_mm256_srli_epi32(d, 5), _mm256_set1_epi32(0x3F)));
+        const __m256i b = land_avx2(pair_sums_avx2(p, s.b, q), keep,
+                                    _mm256_and_si256(d, _mm256_set1_epi32(0x1F)));
+        const __m256i out = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi32(r, 11), _mm256_slli_epi32(g, 5)), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_packus_epi32(_mm256_castsi256_si128(out),
+                                          _mm256_extracti128_si256(out, 1)));
+    }
+    horizontal_blended_portable(s, columns + i, n - i, to + i);
+}
+
 // ---- the spans of each level
 
 void vertical_opaque(sse2_t, const pixel16* top, const pixel16* bottom, std::size_t n,
@@ -261,8 +409,7 @@ __attribute__((target("avx2"))) void horizontal_opaque(avx2_t, const avx2_plan& 
     horizontal_opaque_avx2(p, s, columns, n, to);
 }
 
-template <typename Level>
-void vertical_blended(Level, const pixel16* top, const pixel16* bottom,
+void vertical_blended(sse2_t, const pixel16* top, const pixel16* bottom,
                       const std::uint8_t* alpha_top, const std::uint8_t* alpha_bottom,
                       std::size_t n, unsigned v0, unsigned v1, const paint_style& style,
                       blended_sums& s)
@@ -270,12 +417,27 @@ void vertical_blended(Level, const pixel16* top, const pixel16* bottom,
     vertical_blended_portable(top, bottom, alpha_top, alpha_bottom, n, v0, v1, style, s.w, s.r,
                               s.g, s.b);
 }
+__attribute__((target("avx2"))) void vertical_blended(avx2_t, const pixel16* top,
+                                                      const pixel16* bottom,
+                                                      const std::uint8_t* alpha_top,
+                                                      const std::uint8_t* alpha_bottom,
+                                                      std::size_t n, unsigned v0, unsigned v1,
+                                                      const paint_style& style, blended_sums& s)
+{
+    vertical_blended_avx2(top, bottom, alpha_top, alpha_bottom, n, v0, v1, style, s);
+}
 
-template <typename Level, typename Plan>
-void horizontal_blended(Level, const Plan&, const blended_sums& s, const smooth_column* columns,
-                        std::size_t n, pixel16* to)
+void horizontal_blended(sse2_t, const sse2_plan&, const blended_sums& s,
+                        const smooth_column* columns, std::size_t n, pixel16* to)
 {
     horizontal_blended_portable(s, columns, n, to);
+}
+__attribute__((target("avx2"))) void horizontal_blended(avx2_t, const avx2_plan& p,
+                                                        const blended_sums& s,
+                                                        const smooth_column* columns,
+                                                        std::size_t n, pixel16* to)
+{
+    horizontal_blended_avx2(p, s, columns, n, to);
 }
 
 } // namespace
