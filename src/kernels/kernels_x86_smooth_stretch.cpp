@@ -238,20 +238,29 @@ __attribute__((target("avx2"))) __m256i load_two(const std::int16_t* low, const 
     return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
-// Pixels 4q to 4q + 7: their fields' sums, put in place, in 32-bit lanes.
-__attribute__((target("avx2"))) __m256i eight_opaque_avx2(const avx2_plan& p,
-                                                          const opaque_sums& s, std::size_t q)
+// Pixels 4q to 4q + 7 of one field: u0 V[at] + u1 V[at + 1] in 32-bit lanes.
+__attribute__((target("avx2"))) __m256i pairs8_avx2(const avx2_plan& p, const std::int16_t* plane,
+                                                    std::size_t q)
 {
     const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.picks + q));
     const __m256i weights =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.sse2.weights + q));
-    const std::uint32_t b0 = p.base[q], b1 = p.base[q + 1];
-    const __m256i r = _mm256_madd_epi16(_mm256_shuffle_epi8(load_two(s.r + b0, s.r + b1), pick), weights);
-    const __m256i g = _mm256_madd_epi16(_mm256_shuffle_epi8(load_two(s.g + b0, s.g + b1), pick), weights);
-    const __m256i b = _mm256_madd_epi16(_mm256_shuffle_epi8(load_two(s.b + b0, s.b + b1), pick), weights);
+    return _mm256_madd_epi16(
+        _mm256_shuffle_epi8(load_two(plane + p.base[q], plane + p.base[q + 1]), pick), weights);
+}
+
+// Sums of 65536 times each field to the pixel, in 32-bit lanes.
+__attribute__((target("avx2"))) __m256i pack565_avx2(__m256i r, __m256i g, __m256i b)
+{
     const __m256i red = _mm256_and_si256(_mm256_srli_epi32(r, 5), _mm256_set1_epi32(0xF800));
     const __m256i green = _mm256_and_si256(_mm256_srli_epi32(g, 11), _mm256_set1_epi32(0x07E0));
     return _mm256_or_si256(_mm256_or_si256(red, green), _mm256_srli_epi32(b, 16));
+}
+
+__attribute__((target("avx2"))) __m256i eight_opaque_avx2(const avx2_plan& p,
+                                                          const opaque_sums& s, std::size_t q)
+{
+    return pack565_avx2(pairs8_avx2(p, s.r, q), pairs8_avx2(p, s.g, q), pairs8_avx2(p, s.b, q));
 }
 
 __attribute__((target("avx2"))) void horizontal_opaque_avx2(const avx2_plan& p,
@@ -382,6 +391,158 @@ __attribute__((target("avx2"))) void horizontal_blended_avx2(const avx2_plan& p,
     horizontal_blended_portable(s, columns + i, n - i, to + i);
 }
 
+// ---- opaque enlargements, rows first
+//
+// Where a job's rows reuse their source rows (an enlargement, or a stretch to
+// the same height), AVX2 sums each source row's column pairs once (16 bits:
+// 256 * 63) and each destination row then weighs its two summed source rows:
+// pairs of 16-bit lanes through pmaddwd with no shuffles, or, where one source
+// row has all the weight, a shift. The sums are the same, so the result is too.
+
+struct summed_row {
+    std::size_t at; // the source row's offset
+    bool valid;
+    alignas(32) std::int16_t r[smooth_width], g[smooth_width], b[smooth_width];
+};
+
+// Pixels 4q to 4q + 15 of one field's column pairs, in 16 bits (256 * 63 at most).
+__attribute__((target("avx2"))) __m256i sixteen_pairs(const avx2_plan& p, const std::int16_t* plane,
+                                                     std::size_t q)
+{
+    return _mm256_permute4x64_epi64(
+        _mm256_packus_epi32(pairs8_avx2(p, plane, q), pairs8_avx2(p, plane, q + 2)), 0xD8);
+}
+
+// One source row's pairs, weighed across: (u0 s[at] + u1 s[at + 1]) per field.
+__attribute__((target("avx2"))) void sum_row(const avx2_plan& p, const smooth_stretch_job& job,
+                                             const pixel16* row, opaque_sums& fields,
+                                             summed_row& out)
+{
+    vertical_opaque_avx2(row, row, job.window, 1, 0, fields);
+    std::size_t i = 0;
+    for (; i + 16 <= job.w; i += 16) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.r + i), sixteen_pairs(p, fields.r, i / 4));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.g + i), sixteen_pairs(p, fields.g, i / 4));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.b + i), sixteen_pairs(p, fields.b, i / 4));
+    }
+    for (; i < job.w; ++i) {
+        out.r[i] = static_cast<std::int16_t>(pair_sum(fields.r, job.columns[i]));
+        out.g[i] = static_cast<std::int16_t>(pair_sum(fields.g, job.columns[i]));
+        out.b[i] = static_cast<std::int16_t>(pair_sum(fields.b, job.columns[i]));
+    }
+}
+
+// One summed row with all the weight: each field is (sum * 256) / 65536.
+__attribute__((target("avx2"))) void land_one_row(const summed_row& h, std::size_t w, pixel16* to)
+{
+    std::size_t i = 0;
+    for (; i + 16 <= w; i += 16) {
+        const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(h.r + i));
+        const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(h.g + i));
+        const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(h.b + i));
+        const __m256i out = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(r, 3), _mm256_set1_epi16(static_cast<short>(0xF800))),
+                            _mm256_and_si256(_mm256_srli_epi16(g, 3), _mm256_set1_epi16(0x07E0))),
+            _mm256_srli_epi16(b, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), out);
+    }
+    for (; i < w; ++i) {
+        to[i] = static_cast<pixel16>((h.r[i] >> 8) << 11 | (h.g[i] >> 8) << 5 | h.b[i] >> 8);
+    }
+}
+
+// Sixteen pixels of one field from two summed rows: pixels 0-3 and 8-11 in
+// `lo`, 4-7 and 12-15 in `hi`, as 32-bit sums of 65536 times the field.
+struct weighed16 {
+    __m256i lo, hi;
+};
+
+__attribute__((target("avx2"))) weighed16 weigh_rows(const std::int16_t* top,
+                                                     const std::int16_t* bottom, __m256i weights)
+{
+    const __m256i a = _mm256_load_si256(reinterpret_cast<const __m256i*>(top));
+    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(bottom));
+    return {_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights),
+            _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights)};
+}
+
+__attribute__((target("avx2"))) void land_two_rows(const summed_row& top, const summed_row& bottom,
+                                                   unsigned v0, unsigned v1, std::size_t w,
+                                                   pixel16* to)
+{
+    const __m256i weights = _mm256_set1_epi32(static_cast<int>(v0 | v1 << 16));
+    std::size_t i = 0;
+    for (; i + 16 <= w; i += 16) {
+        const weighed16 r = weigh_rows(top.r + i, bottom.r + i, weights);
+        const weighed16 g = weigh_rows(top.g + i, bottom.g + i, weights);
+        const weighed16 b = weigh_rows(top.b + i, bottom.b + i, weights);
+        // packus on the halves as unpacked puts the pixels back in order.
+        const __m256i out = _mm256_packus_epi32(pack565_avx2(r.lo, g.lo, b.lo),
+                                                pack565_avx2(r.hi, g.hi, b.hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), out);
+    }
+    for (; i < w; ++i) {
+        const auto sum = [&](const std::int16_t* t, const std::int16_t* u) {
+            return (v0 * static_cast<std::uint32_t>(t[i]) + v1 * static_cast<std::uint32_t>(u[i])) >> 16;
+        };
+        to[i] = static_cast<pixel16>(sum(top.r, bottom.r) << 11 | sum(top.g, bottom.g) << 5 |
+                                     sum(top.b, bottom.b));
+    }
+}
+
+// Whether rows first saves work: each destination row beyond the first of its
+// source row pair costs a weighing but no summing.
+bool rows_repeat(const smooth_stretch_job& job)
+{
+    std::size_t changes = 1;
+    for (std::size_t r = 1; r < job.h; ++r)
+        changes += job.rows[r].at[0] != job.rows[r - 1].at[0];
+    return 5 * changes <= 2 * job.h;
+}
+
+// The summed row of source row `at`, summed now unless a slot holds it; `keep`
+// is a slot the caller still needs.
+__attribute__((target("avx2"))) const summed_row& summed(const avx2_plan& p,
+                                                         const smooth_stretch_job& job,
+                                                         std::size_t at, summed_row* slots,
+                                                         const summed_row* keep,
+                                                         opaque_sums& fields)
+{
+    for (int k = 0; k < 2; ++k) {
+        if (slots[k].valid && slots[k].at == at)
+            return slots[k];
+    }
+    summed_row& out = &slots[0] == keep ? slots[1] : slots[0];
+    sum_row(p, job, job.from + at, fields, out);
+    out.at = at;
+    out.valid = true;
+    return out;
+}
+
+__attribute__((target("avx2"))) void rows_first_avx2(const avx2_plan& p,
+                                                     const smooth_stretch_job& job)
+{
+    opaque_sums fields;
+    for (std::size_t k = job.window; k < window_room; ++k)
+        fields.r[k] = fields.g[k] = fields.b[k] = 0;
+    summed_row slots[2];
+    slots[0].valid = slots[1].valid = false;
+    for (std::size_t r = 0; r < job.h; ++r) {
+        const smooth_row& row = job.rows[r];
+        pixel16* to = job.to + r * job.to_stride;
+        const unsigned v0 = row.weight[0], v1 = row.weight[1];
+        if (v1 == 0 || row.at[0] == row.at[1]) {
+            land_one_row(summed(p, job, row.at[0], slots, nullptr, fields), job.w, to);
+        } else if (v0 == 0) {
+            land_one_row(summed(p, job, row.at[1], slots, nullptr, fields), job.w, to);
+        } else {
+            const summed_row& top = summed(p, job, row.at[0], slots, nullptr, fields);
+            const summed_row& bottom = summed(p, job, row.at[1], slots, &top, fields);
+            land_two_rows(top, bottom, v0, v1, job.w, to);
+        }
+    }
+}
+
 // ---- the spans of each level
 
 void vertical_opaque(sse2_t, const pixel16* top, const pixel16* bottom, std::size_t n,
@@ -453,6 +614,11 @@ template <>
 __attribute__((target("avx2"), flatten)) void
 smooth_stretch_rows_at<simd_level::avx2>(const smooth_stretch_job& job, const paint_style& style)
 {
+    if (job.opaque && rows_repeat(job)) {
+        const avx2_plan p = column_plan(avx2_t{}, job);
+        if (p.shuffles)
+            return rows_first_avx2(p, job);
+    }
     smooth_stretch_with(avx2_t{}, job, style);
 }
 
