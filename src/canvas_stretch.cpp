@@ -142,7 +142,7 @@ void smooth_positions(const axis& ax, i64 first, std::size_t count, i64* out)
 
 tap_pair smooth_taps(const axis& ax, i64 s, std::size_t scale)
 {
-    const i64 i0 = floor_div(s, 256);
+    const i64 i0 = s >= 0 ? s / 256 : -((255 - s) / 256); // floor, as shifts
     const auto f = static_cast<std::uint32_t>(s - 256 * i0);
     const std::uint32_t weights[2] = {256 - f, f};
     tap_pair t{};

@@ -497,7 +497,7 @@ bool rows_repeat(const smooth_stretch_job& job)
     std::size_t changes = 1;
     for (std::size_t r = 1; r < job.h; ++r)
         changes += job.rows[r].at[0] != job.rows[r - 1].at[0];
-    return 5 * changes <= 2 * job.h;
+    return 2 * changes <= job.h;
 }
 
 // The summed row of source row `at`, summed now unless a slot holds it; `keep`
