@@ -199,7 +199,8 @@ std::size_t smooth_columns(const axis& ax, i64 x, std::size_t w, smooth_column* 
     i64 s[smooth_width];
     tap_pair taps[smooth_width];
     smooth_positions(ax, x, w, s);
-    std::size_t lo = SIZE_MAX, hi = 0;
+    std::size_t lo = SIZE_MAX;
+    std::size_t hi = 0;
     for (std::size_t c = 0; c < w; ++c) {
         taps[c] = smooth_taps(ax, s[c], 1);
         if (taps[c].any) {

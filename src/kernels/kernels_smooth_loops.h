@@ -95,7 +95,8 @@ inline void vertical_blended_portable(const pixel16* top, const pixel16* bottom,
                                       std::uint32_t* r, std::uint32_t* g, std::uint32_t* b)
 {
     for (std::size_t k = 0; k < n; ++k) {
-        const pixel16 s0 = top[k], s1 = bottom[k];
+        const pixel16 s0 = top[k];
+        const pixel16 s1 = bottom[k];
         const unsigned e0 = v0 * tap_opacity(s0, alpha_top ? alpha_top[k] : 255, style);
         const unsigned e1 = v1 * tap_opacity(s1, alpha_bottom ? alpha_bottom[k] : 255, style);
         w[k] = e0 + e1;

@@ -49,6 +49,23 @@ struct avx2_plan {
     __m256i first[groups / 2], second[groups / 2], weight0[groups / 2], weight1[groups / 2];
 };
 
+// The first and the last window column of n pixels' left taps.
+std::uint32_t first_column(const smooth_column* c, std::size_t n)
+{
+    std::uint32_t lo = c[0].at;
+    for (std::size_t k = 1; k < n; ++k)
+        lo = std::min<std::uint32_t>(lo, c[k].at);
+    return lo;
+}
+
+std::uint32_t last_column(const smooth_column* c, std::size_t n)
+{
+    std::uint32_t hi = c[0].at;
+    for (std::size_t k = 1; k < n; ++k)
+        hi = std::max<std::uint32_t>(hi, c[k].at);
+    return hi;
+}
+
 sse2_plan plan_sse2(const smooth_stretch_job& job)
 {
     sse2_plan p;
@@ -73,15 +90,13 @@ __attribute__((target("avx2"))) void plan_permutes(const smooth_stretch_job& job
     p.permutes = true;
     for (std::size_t q = 0; q < job.w / 8; ++q) {
         const smooth_column* c = job.columns + 8 * q;
-        std::uint32_t lo = c[0].at, hi = c[0].at;
-        for (int k = 1; k < 8; ++k) {
-            lo = std::min<std::uint32_t>(lo, c[k].at);
-            hi = std::max<std::uint32_t>(hi, c[k].at);
-        }
-        p.permutes = p.permutes && hi - lo <= 6;
+        const std::uint32_t lo = first_column(c, 8);
+        p.permutes = p.permutes && last_column(c, 8) - lo <= 6;
         p.base8[q] = lo;
-        alignas(32) std::int32_t at[8], u0[8], u1[8];
-        for (int k = 0; k < 8; ++k) {
+        alignas(32) std::int32_t at[8];
+        alignas(32) std::int32_t u0[8];
+        alignas(32) std::int32_t u1[8];
+        for (std::size_t k = 0; k < 8; ++k) {
             at[k] = static_cast<std::int32_t>(c[k].at - lo);
             u0[k] = c[k].weight[0];
             u1[k] = c[k].weight[1];
@@ -106,15 +121,11 @@ avx2_plan column_plan(avx2_t, const smooth_stretch_job& job)
     p.shuffles = true;
     for (std::size_t q = 0; q < job.w / 4; ++q) {
         const smooth_column* c = job.columns + 4 * q;
-        std::uint32_t lo = c[0].at, hi = c[0].at;
-        for (int k = 1; k < 4; ++k) {
-            lo = std::min<std::uint32_t>(lo, c[k].at);
-            hi = std::max<std::uint32_t>(hi, c[k].at);
-        }
-        p.shuffles = p.shuffles && hi - lo <= 6;
+        const std::uint32_t lo = first_column(c, 4);
+        p.shuffles = p.shuffles && last_column(c, 4) - lo <= 6;
         p.base[q] = lo;
         alignas(16) std::uint8_t pick[16];
-        for (int k = 0; k < 4; ++k) {
+        for (std::size_t k = 0; k < 4; ++k) {
             // hi - lo <= 6 or the table goes unused: the bytes stay below 16.
             const auto at = static_cast<std::uint8_t>(2 * ((c[k].at - lo) & 7));
             pick[4 * k] = at;
@@ -530,7 +541,8 @@ __attribute__((target("avx2"))) void rows_first_avx2(const avx2_plan& p,
     for (std::size_t r = 0; r < job.h; ++r) {
         const smooth_row& row = job.rows[r];
         pixel16* to = job.to + r * job.to_stride;
-        const unsigned v0 = row.weight[0], v1 = row.weight[1];
+        const unsigned v0 = row.weight[0];
+        const unsigned v1 = row.weight[1];
         if (v1 == 0 || row.at[0] == row.at[1]) {
             land_one_row(summed(p, job, row.at[0], slots, nullptr, fields), job.w, to);
         } else if (v0 == 0) {
