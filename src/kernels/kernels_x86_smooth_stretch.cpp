@@ -7,7 +7,12 @@
 // loaded at once, four pixels to a 128-bit lane, by a table made once per job
 // (a stretch that shrinks by more than about half reaches past eight columns
 // and goes the SSE2 way). Then (sum >> 16) of each field is put in place with
-// shifts and masks and two groups are packed to 16 bits.
+// shifts and masks and two groups are packed to 16 bits. AVX2 enlargements
+// turn the passes round (see "rows first" below).
+//
+// A blended job (a plane, a key, an opacity, taps outside the source) has
+// 32-bit sums: AVX2 weighs them with 32-bit multiplies, eight pixels a turn;
+// SSE2, which has no 32-bit multiply, keeps the portable spans for it.
 #include "kernels_levels.h"
 
 #if VELMORA_X86_SIMD
