@@ -159,6 +159,48 @@ TEST(canvas, every_operation_at_every_level_matches_the_plain_model_on_random_sc
     }
 }
 
+// Smooth stretches wider than the random scenes reach: rows of several blocks
+// of columns, whole-number and odd enlargements, shrinks by up to 60 times (a
+// block's source columns are bounded), flips, areas past the source, planes,
+// keys and opacities, at every level against the plain model.
+TEST(canvas, wide_smooth_stretches_at_every_level_match_the_plain_model)
+{
+    std::mt19937 rng(2718);
+    for (simd_level level : levels_here()) {
+        for (int round = 0; round < 60; ++round) {
+            const auto sw = static_cast<std::uint16_t>(rand_in(rng, 1, round % 3 ? 300 : 3000));
+            const auto sh = static_cast<std::uint16_t>(rand_in(rng, 1, 9));
+            fenced_sprite src(sw, sh), fast(static_cast<std::uint16_t>(rand_in(rng, 1, 700)), 9),
+                slow(fast.sprite.w, 9);
+            const bool few = rand_in(rng, 0, 1) != 0; // few colours, so keys hit
+            for (std::size_t i = 0; i < std::size_t{sw} * sh; ++i)
+                src.sprite.pixels[i] = static_cast<pixel16>(few ? rand_in(rng, 0, 2) * 0x7BEF : rng());
+            fill_pattern(fast, static_cast<unsigned>(rng()));
+            slow.words = fast.words;
+            bytes alpha(std::size_t{sw} * sh + 128, 0xA5);
+            for (std::size_t i = 0; i < std::size_t{sw} * sh; ++i)
+                alpha[64 + i] = static_cast<std::uint8_t>(rand_in(rng, 0, 2) ? 255 : rng());
+            const area_t area{static_cast<std::uint16_t>(rand_in(rng, 0, sw / 8)), 0,
+                              static_cast<std::uint16_t>(sw - rand_in(rng, -3, sw / 8)), sh};
+            draw_t d{&src.sprite, rand_in(rng, 0, 1) ? &area : nullptr,
+                     rand_in(rng, 0, 2) == 0 ? alpha.data() + 64 : nullptr,
+                     draw_smooth | static_cast<std::uint32_t>(rand_in(rng, 0, 7)),
+                     src.sprite.pixels[0],
+                     static_cast<std::uint8_t>(rand_in(rng, 0, 2) ? 255 : rand_in(rng, 0, 255))};
+            const int kind = rand_in(rng, 0, 3); // 2x, 3x, any width
+            const std::int32_t tw = kind < 2 ? (kind + 2) * sw : rand_in(rng, 1, 900);
+            const rect_t to{rand_in(rng, -300, 100), rand_in(rng, -3, 3), tw, rand_in(rng, 1, 30)};
+            canvas_t cf = canvas_of(&fast.sprite), cs = canvas_of(&slow.sprite);
+            rect_t got{}, want{};
+            ASSERT_EQ(canvas_stretch_at(level, &cf, &d, &to, &got), 0);
+            ASSERT_EQ(plain::canvas_stretch(&cs, &d, &to, &want), 0);
+            ASSERT_EQ(fast.pixels(), slow.pixels()) << "level " << int(level) << " round " << round;
+            ASSERT_TRUE(fast.fences_intact() && src.fences_intact());
+            ASSERT_TRUE(got.x == want.x && got.y == want.y && got.w == want.w && got.h == want.h);
+        }
+    }
+}
+
 TEST(canvas, null_pointers_give_minus_one_draw_nothing_and_an_empty_drawn)
 {
     fenced_sprite screen(8, 8, 7), sprite(4, 4, 1);

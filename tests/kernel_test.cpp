@@ -110,6 +110,17 @@ TEST(divide_by_255, each_form_equals_integer_division_over_its_range)
     }
 }
 
+// The smooth landing's floor(n / 16711680) is constant on each run of 65536
+// values n that share n >> 16, as the true quotient is (16711680 is a multiple
+// of 65536): both ends of every run up to 16711680 * 64 prove it for all n.
+TEST(divide_by_255, the_smooth_landing_equals_integer_division_up_to_64_times_16711680)
+{
+    for (std::uint32_t run = 0; run < 255 * 64; ++run) {
+        for (const std::uint32_t n : {run << 16, run << 16 | 0xFFFF})
+            ASSERT_EQ(div_smooth_whole(n), n / 16711680u) << n;
+    }
+}
+
 // ---------------------------------------------------------------- fill
 
 TEST(fill_kernel, every_level_fills_exactly_n_pixels_at_any_alignment)

@@ -320,3 +320,15 @@ void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_
     default: return fill_blend_rows_at<simd_level::portable>(first, w, h, stride, value, e);
     }
 }
+
+void smooth_stretch_rows(simd_level level, const smooth_stretch_job& job, const paint_style& style)
+{
+    switch (level) {
+#if VELMORA_X86_SIMD
+    case simd_level::avx2: return smooth_stretch_rows_at<simd_level::avx2>(job, style);
+    case simd_level::ssse3:
+    case simd_level::sse2: return smooth_stretch_rows_at<simd_level::sse2>(job, style);
+#endif
+    default: return smooth_stretch_rows_at<simd_level::portable>(job, style);
+    }
+}

@@ -242,3 +242,55 @@ void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, p
 // row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e);
+
+// ---- the smooth stretch (canvas_stretch with draw_smooth)
+//
+// A block of destination pixels, each the bilinear sum of four source taps:
+// two rows and two neighbouring columns of a window of source columns. Per
+// axis the two taps weigh weight[0] and weight[1] (0 to 256; a tap the canvas
+// leaves out weighs 0). With row taps (t0, v0), (t1, v1), column taps
+// (c, u0), (c + 1, u1) and e the tap's effective opacity (the rule above; 255
+// for every tap of an opaque job), per field
+//   W = sum of v u e,  C = sum of v u e s,  T = floor((C + (16711680 - W) T) / 16711680)
+// which is floor(sum of v u s / 65536) when every tap is opaque and the weights
+// of each axis sum to 256. Sums stay below 2^32 in every order.
+
+// The most window columns and destination columns one job may have.
+constexpr std::size_t smooth_window = 512;
+constexpr std::size_t smooth_width = 256;
+
+// floor(n / 16711680) (16711680 = 255 * 65536) for every n < 16711680 * 64: the
+// smooth landing's division, as the kernels compute it. Proven in the tests.
+constexpr unsigned div_smooth_whole(std::uint32_t n)
+{
+    return div255_by_multiply(n >> 16);
+}
+
+// Destination column i takes window columns at and at + 1 (at + 1 may be the
+// window's end when weight[1] is 0: the kernels keep a zero there).
+struct smooth_column {
+    std::uint16_t at;
+    std::uint16_t weight[2];
+};
+
+// Destination row r takes the source rows beginning at from + at[0] and from + at[1].
+struct smooth_row {
+    std::size_t at[2];
+    std::uint16_t weight[2];
+};
+
+// Pixel i < w of row r < h lands at to[r * to_stride + i]; the window's column k
+// of the row at offset o is from[o + k], its opacity alpha[o + k] (alpha null:
+// 255). `opaque` promises no plane, no key, opacity 255 and weights summing to 256.
+struct smooth_stretch_job {
+    pixel16* to;
+    std::size_t to_stride;
+    const pixel16* from;
+    const std::uint8_t* alpha;
+    std::size_t window; // 1 to smooth_window
+    const smooth_column* columns;
+    const smooth_row* rows;
+    std::size_t w, h; // w <= smooth_width
+    bool opaque;
+};
+void smooth_stretch_rows(simd_level level, const smooth_stretch_job& job, const paint_style& style);

@@ -108,3 +108,7 @@ simd_level x86_simd_level();
 // Whether this processor has NEON, asked once (kernels.cpp): always on aarch64.
 bool neon_here();
 #endif
+
+// portable, sse2, avx2 (kernels_smooth_stretch.cpp, kernels_x86_smooth_stretch.cpp)
+template <simd_level L>
+void smooth_stretch_rows_at(const smooth_stretch_job& job, const paint_style& style);
