@@ -177,8 +177,41 @@ smooth_axis smooth_position(i64 u)
     return {((s + 256) >> 8) - 1, static_cast<std::uint32_t>((s + 256) & 255)};
 }
 
-int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, const box& k,
-                     rect_t* drawn)
+// One pixel the careful way: taps outside the visible part of the area have
+// opacity 0 (the soft edge).
+pixel16 smooth_pixel(const draw_t* d, const source_map& src, i64 u, i64 v, pixel16 under)
+{
+    const source_view& sv = src.view;
+    const smooth_axis a = smooth_position(u);
+    const smooth_axis c = smooth_position(v);
+    tap_sums sums;
+    for (int t = 0; t < 4; ++t) {
+        const i64 i = a.i0 + (t & 1);
+        const i64 j = c.i0 + (t >> 1);
+        if (i < sv.i.lo || i >= sv.i.hi || j < sv.j.lo || j >= sv.j.hi)
+            continue;
+        const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
+        const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
+        if (wu * wv != 0)
+            add_tap(d, wu * wv, src.at(i, j), sums);
+    }
+    return land_smooth(sums, under);
+}
+
+// The U (or V) whose both tap columns (rows), mirrored or not, lie inside the
+// visible part [lo, hi): s = floor((U - 65536) / 512) in [256 lo, 256 (hi - 1)),
+// and one step further in under a flip, where the mirrored s is 256 (w - 1) - s
+// and its zero-weight second tap must stay inside too.
+span interior(span visible, bool flipped)
+{
+    const i64 shift = 65536 + (flipped ? 512 : 0);
+    return {one * visible.lo + shift, one * (visible.hi - 1) + shift};
+}
+
+// The pixels whose four taps all lie inside the visible part go to the kernel
+// chosen for the call; the few at the footprint's edge are done one by one.
+int transform_smooth(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
+                     const box& k, rect_t* drawn)
 {
     const source_map src = map_of(d);
     const source_view& sv = src.view;
@@ -187,27 +220,42 @@ int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, co
     const i64 dv = 2 * i64{m.yx};
     const span u{one * sv.i.lo - 65024, one * sv.i.hi + 65536};
     const span v{one * sv.j.lo - 65024, one * sv.j.hi + 65536};
+    const span inner_u = interior(sv.i, src.flip_x);
+    const span inner_v = interior(sv.j, src.flip_y);
+    const paint_style style{(d->flags & draw_key) != 0, d->key, d->opacity};
     const bool visible = d->opacity != 0;
+    smooth_affine_job job{};
+    job.from = d->src->pixels;
+    job.alpha = d->alpha;
+    job.count = std::size_t{d->src->w} * d->src->h;
+    job.first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
+    job.stride = src.src_w;
+    job.du = du;
+    job.dv = dv;
+    job.flip_u = src.flip_x;
+    job.flip_v = src.flip_y;
+    job.mirror_u = 256 * (i64{sv.area.w} - 1);
+    job.mirror_v = 256 * (i64{sv.area.h} - 1);
     const box b = each_run(m, u, v, k, [&](i64 y, span run, i64 pu, i64 pv) {
         if (!visible)
             return;
         pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
-        for (i64 x = run.lo; x < run.hi; ++x, pu += du, pv += dv) {
-            const smooth_axis a = smooth_position(pu);
-            const smooth_axis c = smooth_position(pv);
-            tap_sums sums;
-            for (int t = 0; t < 4; ++t) {
-                const i64 i = a.i0 + (t & 1);
-                const i64 j = c.i0 + (t >> 1);
-                if (i < sv.i.lo || i >= sv.i.hi || j < sv.j.lo || j >= sv.j.hi)
-                    continue;
-                const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
-                const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
-                if (wu * wv != 0)
-                    add_tap(d, wu * wv, src.at(i, j), sums);
-            }
-            to[x] = land_smooth(sums, to[x]);
+        // Offsets from run.lo: U = pu + du x.
+        const span all{0, run.hi - run.lo};
+        span inner = solve_linear(dv, pv, inner_v, solve_linear(du, pu, inner_u, all));
+        if (is_empty(inner))
+            inner = {all.hi, all.hi};
+        for (i64 x = 0; x < inner.lo; ++x)
+            to[run.lo + x] = smooth_pixel(d, src, pu + du * x, pv + dv * x, to[run.lo + x]);
+        if (inner.lo < inner.hi) {
+            job.to = to + run.lo + inner.lo;
+            job.u = pu + du * inner.lo - 65536;
+            job.v = pv + dv * inner.lo - 65536;
+            job.n = static_cast<std::size_t>(inner.hi - inner.lo);
+            smooth_affine_run(level, job, style);
         }
+        for (i64 x = inner.hi; x < all.hi; ++x)
+            to[run.lo + x] = smooth_pixel(d, src, pu + du * x, pv + dv * x, to[run.lo + x]);
     });
     report(drawn, b);
     return 0;
@@ -227,7 +275,7 @@ int canvas_transform_at(simd_level level, canvas_t* canvas, const draw_t* d, con
     if (is_empty(k))
         return 0;
     if (d->flags & draw_smooth)
-        return transform_smooth(canvas, d, *m, k, drawn);
+        return transform_smooth(level, canvas, d, *m, k, drawn);
     return transform_nearest(level, canvas, d, *m, k, drawn);
 }
 

@@ -239,6 +239,28 @@ struct pick_affine_job {
 };
 void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, pixel16 key);
 
+// One run of a smoothly turned sprite whose every tap lies inside the source.
+// Pixel q < n: t = (u + q du) >> 9 (never negative), s = t, or mirror_u - t
+// when flip_u; i = s >> 8, f = s & 255; j and g likewise from v. Its four taps
+// from[o], from[o + 1], from[o + stride], from[o + stride + 1], o = first +
+// j stride + i, weigh (256 - f)(256 - g), f (256 - g), (256 - f) g, f g, and
+// each has the opacity e of the rule above (alpha at the same offset, or 255;
+// 0 when keyed). With W = sum of weight e and per field C = sum of weight e S.c:
+//   T.c = floor((C + (16711680 - W) T.c) / 16711680),  T = to[q]
+// (16711680 = 65536 * 255). Every index is < count; stride >= 2.
+struct smooth_affine_job {
+    pixel16* to;
+    const pixel16* from;
+    const std::uint8_t* alpha; // null: opaque
+    std::size_t count;         // pixels at from (and bytes at alpha)
+    std::size_t first, stride;
+    std::int64_t u, v, du, dv;
+    bool flip_u, flip_v;
+    std::int64_t mirror_u, mirror_v;
+    std::size_t n;
+};
+void smooth_affine_run(simd_level level, const smooth_affine_job& job, const paint_style& style);
+
 // row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e);

@@ -207,6 +207,53 @@ void pick_affine_run_at<simd_level::portable>(const pick_affine_job& job, bool k
     }
 }
 
+namespace {
+
+// The tap's opacity by the canvas's rule: 0 when keyed, else (a opacity + 127) / 255.
+unsigned tap_opacity(const smooth_affine_job& job, const paint_style& style, std::size_t at)
+{
+    if (style.keyed && job.from[at] == style.key)
+        return 0;
+    const unsigned a = job.alpha != nullptr ? job.alpha[at] : 255;
+    return (a * style.opacity + 127) / 255;
+}
+
+} // namespace
+
+// Every tap lies inside the source, so none is checked; each field's sum fits
+// 32 bits (16711680 * 63 < 2^30).
+template <>
+void smooth_affine_run_at<simd_level::portable>(const smooth_affine_job& job,
+                                                const paint_style& style)
+{
+    std::int64_t u = job.u;
+    std::int64_t v = job.v;
+    for (std::size_t q = 0; q < job.n; ++q, u += job.du, v += job.dv) {
+        const std::int64_t su = job.flip_u ? job.mirror_u - (u >> 9) : u >> 9;
+        const std::int64_t sv = job.flip_v ? job.mirror_v - (v >> 9) : v >> 9;
+        const auto f = static_cast<std::uint32_t>(su & 255);
+        const auto g = static_cast<std::uint32_t>(sv & 255);
+        const std::size_t at = job.first + static_cast<std::size_t>(sv >> 8) * job.stride +
+                               static_cast<std::size_t>(su >> 8);
+        const std::size_t taps[4] = {at, at + 1, at + job.stride, at + job.stride + 1};
+        const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g, f * g};
+        std::uint32_t w = 0, r = 0, gr = 0, b = 0;
+        for (int t = 0; t < 4; ++t) {
+            const pixel16 s = job.from[taps[t]];
+            const std::uint32_t we = weights[t] * tap_opacity(job, style, taps[t]);
+            w += we;
+            r += we * (s >> 11);
+            gr += we * (s >> 5 & 0x3F);
+            b += we * (s & 0x1F);
+        }
+        const pixel16 d = job.to[q];
+        const std::uint32_t keep = 16711680 - w;
+        job.to[q] = static_cast<pixel16>((r + keep * (d >> 11)) / 16711680 << 11 |
+                                         (gr + keep * (d >> 5 & 0x3F)) / 16711680 << 5 |
+                                         (b + keep * (d & 0x1F)) / 16711680);
+    }
+}
+
 template <>
 void fill_blend_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
                                               std::size_t stride, pixel16 value, unsigned e)

@@ -4,6 +4,16 @@
 // sample that has no pixel after it (the last of `from`) is not gathered but
 // taken from a register. Runs whose positions or offsets do not fit 31 bits go
 // the portable way.
+//
+// Smoothly turned sprites at AVX2: eight pixels a turn, one 32-bit lane each.
+// The two taps of a row are adjacent pixels, so one 32-bit gather fetches both
+// as a pair of 16-bit halves, and the whole filter runs on such pairs: 16-bit
+// products e S.c (at most 255 * 63), then madd with the weight pair
+// (256 - f, f) for the row's sum, and 256 top + g (bottom - top) for the
+// column's (each sum below 2^30). The opacities come as bytes: the top pair
+// gathered from its own offset (two bytes past it lie in the next row), the
+// bottom pair from two bytes before its own (the plane may end right after
+// it), so no gather reads outside the plane.
 #include "kernels_levels.h"
 
 #if VELMORA_X86_SIMD
@@ -94,6 +104,181 @@ pick_affine_run_at<simd_level::avx2>(const pick_affine_job& job, bool keyed, pix
     rest.v += static_cast<std::int64_t>(q) * job.dv;
     rest.n -= q;
     pick_affine_run_at<simd_level::portable>(rest, keyed, key);
+}
+
+
+namespace {
+
+bool fits_lanes(const smooth_affine_job& job)
+{
+    if (job.n == 0 || job.count >= static_cast<std::size_t>(lane_limit))
+        return false;
+    const auto last = static_cast<std::int64_t>(job.n - 1);
+    const std::int64_t u_end = job.u + last * job.du;
+    const std::int64_t v_end = job.v + last * job.dv;
+    return job.u < lane_limit && job.v < lane_limit && u_end < lane_limit && v_end < lane_limit &&
+           job.mirror_u < lane_limit && job.mirror_v < lane_limit;
+}
+
+// Position in 1/256 pixel, mirrored where the job says: (t ^ m) + c is t, or
+// mirror - t = ~t + 1 + mirror with m all ones.
+struct mirror_lanes {
+    __m256i m, c;
+};
+
+__attribute__((target("avx2"))) mirror_lanes mirror_of(bool flip, std::int64_t mirror)
+{
+    return {_mm256_set1_epi32(flip ? -1 : 0), _mm256_set1_epi32(flip ? low32(mirror + 1) : 0)};
+}
+
+__attribute__((target("avx2"))) __m256i position(__m256i u, mirror_lanes k)
+{
+    return _mm256_add_epi32(_mm256_xor_si256(_mm256_srli_epi32(u, 9), k.m), k.c);
+}
+
+// Per field, the row's sum (256 - f) e0 S0.c + f e1 S1.c of a pixel pair.
+struct row_sums {
+    __m256i w, r, g, b;
+};
+
+__attribute__((target("avx2"))) row_sums row_of(__m256i pair, __m256i e, __m256i weights)
+{
+    const __m256i r = _mm256_srli_epi16(pair, 11);
+    const __m256i g = _mm256_and_si256(_mm256_srli_epi16(pair, 5), _mm256_set1_epi16(0x3F));
+    const __m256i b = _mm256_and_si256(pair, _mm256_set1_epi16(0x1F));
+    return {_mm256_madd_epi16(e, weights), _mm256_madd_epi16(_mm256_mullo_epi16(r, e), weights),
+            _mm256_madd_epi16(_mm256_mullo_epi16(g, e), weights),
+            _mm256_madd_epi16(_mm256_mullo_epi16(b, e), weights)};
+}
+
+// (256 - g) top + g bottom
+__attribute__((target("avx2"))) __m256i column(__m256i top, __m256i bottom, __m256i g)
+{
+    return _mm256_add_epi32(_mm256_slli_epi32(top, 8),
+                            _mm256_mullo_epi32(g, _mm256_sub_epi32(bottom, top)));
+}
+
+// floor((c + keep d) / 16711680) = floor(floor(.. / 65536) / 255), the last
+// division by the multiply the blends use (exact below 65536).
+__attribute__((target("avx2"))) __m256i land_field(__m256i c, __m256i keep, __m256i d)
+{
+    const __m256i y = _mm256_srli_epi32(_mm256_add_epi32(c, _mm256_mullo_epi32(keep, d)), 16);
+    return _mm256_srli_epi32(_mm256_mulhi_epu16(y, _mm256_set1_epi32(0x8081)), 7);
+}
+
+// The opacities of a pair: bytes `first` and `first + 1` of each lane's gathered
+// word, scaled by the opacity where it is not 255.
+template <bool plane, bool scaled>
+__attribute__((target("avx2"))) __m256i opacity_pair(__m256i bytes, __m256i pick, __m256i opacity)
+{
+    if constexpr (!plane) {
+        return opacity;
+    } else {
+        const __m256i a = _mm256_shuffle_epi8(bytes, pick);
+        if constexpr (!scaled)
+            return a;
+        const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(a, opacity), _mm256_set1_epi16(127));
+        return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
+    }
+}
+
+template <bool plane, bool scaled, bool keyed>
+__attribute__((target("avx2"))) void smooth_affine_avx2(const smooth_affine_job& job,
+                                                        const paint_style& style)
+{
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i u = _mm256_add_epi32(_mm256_set1_epi32(low32(job.u)),
+                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.du))));
+    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(low32(job.v)),
+                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.dv))));
+    const __m256i u8 = _mm256_set1_epi32(low32(8 * job.du));
+    const __m256i v8 = _mm256_set1_epi32(low32(8 * job.dv));
+    const mirror_lanes mu = mirror_of(job.flip_u, job.mirror_u);
+    const mirror_lanes mv = mirror_of(job.flip_v, job.mirror_v);
+    const __m256i stride = _mm256_set1_epi32(static_cast<int>(job.stride));
+    const __m256i first = _mm256_set1_epi32(static_cast<int>(job.first));
+    const __m256i low8 = _mm256_set1_epi32(255);
+    const __m256i opacity = _mm256_set1_epi16(static_cast<short>(style.opacity));
+    const __m256i key = _mm256_set1_epi16(static_cast<short>(style.key));
+    const __m256i whole = _mm256_set1_epi32(16711680);
+    const __m256i top_bytes = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
+                                               0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+    const __m256i bottom_bytes = _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1,
+                                                  2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+    const auto* top_pixels = reinterpret_cast<const int*>(job.from);
+    const auto* bottom_pixels = reinterpret_cast<const int*>(job.from + job.stride);
+    const auto* top_alpha = reinterpret_cast<const int*>(job.alpha);
+    const auto* bottom_alpha = plane ? reinterpret_cast<const int*>(job.alpha + job.stride - 2) : nullptr;
+    std::size_t q = 0;
+    for (; q + 8 <= job.n; q += 8) {
+        const __m256i su = position(u, mu);
+        const __m256i sv = position(v, mv);
+        u = _mm256_add_epi32(u, u8);
+        v = _mm256_add_epi32(v, v8);
+        const __m256i f = _mm256_and_si256(su, low8);
+        const __m256i g = _mm256_and_si256(sv, low8);
+        // (256 - f, f) as two 16-bit halves
+        const __m256i weights = _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(f, 16),
+                                                                  _mm256_set1_epi32(256)), f);
+        const __m256i at = _mm256_add_epi32(
+            _mm256_add_epi32(first, _mm256_mullo_epi32(_mm256_srli_epi32(sv, 8), stride)),
+            _mm256_srli_epi32(su, 8));
+        const __m256i top = _mm256_i32gather_epi32(top_pixels, at, 2);
+        const __m256i bottom = _mm256_i32gather_epi32(bottom_pixels, at, 2);
+        __m256i e_top = opacity;
+        __m256i e_bottom = opacity;
+        if constexpr (plane) {
+            e_top = opacity_pair<plane, scaled>(_mm256_i32gather_epi32(top_alpha, at, 1), top_bytes,
+                                                opacity);
+            e_bottom = opacity_pair<plane, scaled>(_mm256_i32gather_epi32(bottom_alpha, at, 1),
+                                                   bottom_bytes, opacity);
+        }
+        if constexpr (keyed) {
+            e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, key), e_top);
+            e_bottom = _mm256_andnot_si256(_mm256_cmpeq_epi16(bottom, key), e_bottom);
+        }
+        const row_sums a = row_of(top, e_top, weights);
+        const row_sums b = row_of(bottom, e_bottom, weights);
+        const __m256i keep = _mm256_sub_epi32(whole, column(a.w, b.w, g));
+        pixel16* to = job.to + q;
+        const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(to)));
+        const __m256i red = land_field(column(a.r, b.r, g), keep, _mm256_srli_epi32(d, 11));
+        const __m256i green = land_field(column(a.g, b.g, g), keep,
+                                         _mm256_and_si256(_mm256_srli_epi32(d, 5), _mm256_set1_epi32(0x3F)));
+        const __m256i blue = land_field(column(a.b, b.b, g), keep, _mm256_and_si256(d, _mm256_set1_epi32(0x1F)));
+        const __m256i out = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(red, 11),
+                                                            _mm256_slli_epi32(green, 5)), blue);
+        // packus pairs the halves by 128-bit lane; the permute brings pixels 4-7 beside 0-3.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(out, out), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(packed));
+    }
+    smooth_affine_job rest = job;
+    rest.to += q;
+    rest.u += static_cast<std::int64_t>(q) * job.du;
+    rest.v += static_cast<std::int64_t>(q) * job.dv;
+    rest.n -= q;
+    smooth_affine_run_at<simd_level::portable>(rest, style);
+}
+
+} // namespace
+
+// One loop per kind of tap, chosen once per run.
+template <>
+__attribute__((target("avx2"))) void
+smooth_affine_run_at<simd_level::avx2>(const smooth_affine_job& job, const paint_style& style)
+{
+    if (!fits_lanes(job))
+        return smooth_affine_run_at<simd_level::portable>(job, style);
+    const bool plane = job.alpha != nullptr;
+    const bool scaled = style.opacity != 255;
+    if (plane && scaled)
+        return style.keyed ? smooth_affine_avx2<true, true, true>(job, style)
+                           : smooth_affine_avx2<true, true, false>(job, style);
+    if (plane)
+        return style.keyed ? smooth_affine_avx2<true, false, true>(job, style)
+                           : smooth_affine_avx2<true, false, false>(job, style);
+    return style.keyed ? smooth_affine_avx2<false, false, true>(job, style)
+                       : smooth_affine_avx2<false, false, false>(job, style);
 }
 
 #endif
