@@ -45,6 +45,13 @@ std::int32_t length(std::mt19937& rng, int near)
     }
 }
 
+// Mostly small; sometimes large enough that a turned sprite's inside, where
+// all four smooth taps lie, spans whole rows of the canvas.
+std::uint16_t side(std::mt19937& rng)
+{
+    return static_cast<std::uint16_t>(rand_in(rng, 0, 3) ? rand_in(rng, 1, 20) : rand_in(rng, 21, 48));
+}
+
 // One random drawing job: a canvas (twice, for library and model), a source
 // with its alpha plane between fences, and what to draw with.
 struct scene {
@@ -58,8 +65,7 @@ struct scene {
         : fast(static_cast<std::uint16_t>(rand_in(rng, 1, 40)),
                static_cast<std::uint16_t>(rand_in(rng, 1, 30))),
           slow(fast.sprite.w, fast.sprite.h),
-          src(static_cast<std::uint16_t>(rand_in(rng, 0, 9) ? rand_in(rng, 1, 20) : 0),
-              static_cast<std::uint16_t>(rand_in(rng, 1, 20)))
+          src(static_cast<std::uint16_t>(rand_in(rng, 0, 9) ? side(rng) : 0), side(rng))
     {
         fill_pattern(fast, static_cast<unsigned>(rng()));
         slow.words = fast.words;
@@ -155,6 +161,39 @@ TEST(canvas, every_operation_at_every_level_matches_the_plain_model_on_random_sc
             s.expect_same(rg, rw, got, want, src_before, alpha_before);
             if (HasFailure())
                 return;
+        }
+    }
+}
+
+// The smooth filter's arithmetic at every opacity of the plane and of the
+// draw: a 256-wide sprite whose plane holds every value in each row, laid at
+// its own size, whole pixels apart (one tap) or a fraction of a pixel off (four
+// taps mixed, one of them keyed), against the plain model at every level.
+TEST(canvas, smooth_maps_match_the_plain_model_at_every_plane_value_and_opacity)
+{
+    fenced_sprite sprite(256, 4);
+    fill_pattern(sprite, 21);
+    bytes plane(256 * 4);
+    for (std::size_t i = 0; i < plane.size(); ++i)
+        plane[i] = static_cast<std::uint8_t>(i * 7 + i / 256 * 33);
+    for (simd_level level : levels_here()) {
+        for (int opacity = 0; opacity < 256; ++opacity) {
+            const bool whole = opacity % 2 == 0;
+            const transform_t m{65536, 0, whole ? -2 * 65536 : -2 * 65536 + 19661,
+                                0,     65536, whole ? -65536 : -65536 + 39321};
+            draw_t d{&sprite.sprite};
+            d.alpha = plane.data();
+            d.flags = draw_smooth | (whole ? 0u : std::uint32_t{draw_key});
+            d.key = sprite.at(100, 2);
+            d.opacity = static_cast<std::uint8_t>(opacity);
+            fenced_sprite fast(261, 7), slow(261, 7);
+            fill_pattern(fast, static_cast<unsigned>(opacity));
+            fill_pattern(slow, static_cast<unsigned>(opacity));
+            canvas_t cf = canvas_of(&fast.sprite), cs = canvas_of(&slow.sprite);
+            ASSERT_EQ(canvas_transform_at(level, &cf, &d, &m, nullptr), 0);
+            ASSERT_EQ(plain::canvas_transform(&cs, &d, &m, nullptr), 0);
+            ASSERT_EQ(fast.pixels(), slow.pixels()) << "level " << int(level) << " opacity " << opacity;
+            ASSERT_TRUE(fast.fences_intact());
         }
     }
 }
