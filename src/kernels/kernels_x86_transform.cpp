@@ -21,6 +21,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -166,22 +167,85 @@ __attribute__((target("avx2"))) __m256i land_field(__m256i c, __m256i keep, __m2
     return _mm256_srli_epi32(_mm256_mulhi_epu16(y, _mm256_set1_epi32(0x8081)), 7);
 }
 
-// The opacities of a pair: bytes `first` and `first + 1` of each lane's gathered
-// word, scaled by the opacity where it is not 255.
-template <bool plane, bool scaled>
+// The opacities of a pair from the plane: bytes picked from each lane's
+// gathered word, scaled by the opacity where it is not 255.
+template <bool scaled>
 __attribute__((target("avx2"))) __m256i opacity_pair(__m256i bytes, __m256i pick, __m256i opacity)
 {
-    if constexpr (!plane) {
-        return opacity;
-    } else {
-        const __m256i a = _mm256_shuffle_epi8(bytes, pick);
-        if constexpr (!scaled)
-            return a;
-        const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(a, opacity), _mm256_set1_epi16(127));
-        return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
-    }
+    const __m256i a = _mm256_shuffle_epi8(bytes, pick);
+    if constexpr (!scaled)
+        return a;
+    const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(a, opacity), _mm256_set1_epi16(127));
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
+// What every turn of the loop uses.
+struct smooth_lanes {
+    mirror_lanes mu, mv;
+    __m256i stride, first, opacity, key;
+    const int *top_pixels, *bottom_pixels, *top_alpha, *bottom_alpha;
+};
+
+// Eight pixels at positions u, v over the pixels `under` (32-bit lanes);
+// lanes outside `lanes` gather nothing and give nothing of use.
+template <bool plane, bool scaled, bool keyed>
+__attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u, __m256i v,
+                                                __m256i lanes, __m256i under)
+{
+    const __m256i su = position(u, k.mu);
+    const __m256i sv = position(v, k.mv);
+    const __m256i f = _mm256_and_si256(su, _mm256_set1_epi32(255));
+    const __m256i g = _mm256_and_si256(sv, _mm256_set1_epi32(255));
+    // (256 - f, f) as two 16-bit halves
+    const __m256i weights =
+        _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(f, 16), _mm256_set1_epi32(256)), f);
+    const __m256i at = _mm256_add_epi32(
+        _mm256_add_epi32(k.first, _mm256_mullo_epi32(_mm256_srli_epi32(sv, 8), k.stride)),
+        _mm256_srli_epi32(su, 8));
+    const __m256i none = _mm256_setzero_si256();
+    const __m256i top = _mm256_mask_i32gather_epi32(none, k.top_pixels, at, lanes, 2);
+    const __m256i bottom = _mm256_mask_i32gather_epi32(none, k.bottom_pixels, at, lanes, 2);
+    __m256i e_top = k.opacity;
+    __m256i e_bottom = k.opacity;
+    if constexpr (plane) {
+        const __m256i top_bytes = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
+                                                   0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+        const __m256i bottom_bytes = _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1,
+                                                      2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+        e_top = opacity_pair<scaled>(_mm256_mask_i32gather_epi32(none, k.top_alpha, at, lanes, 1),
+                                     top_bytes, k.opacity);
+        e_bottom = opacity_pair<scaled>(
+            _mm256_mask_i32gather_epi32(none, k.bottom_alpha, at, lanes, 1), bottom_bytes, k.opacity);
+    }
+    if constexpr (keyed) {
+        e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, k.key), e_top);
+        e_bottom = _mm256_andnot_si256(_mm256_cmpeq_epi16(bottom, k.key), e_bottom);
+    }
+    const row_sums a = row_of(top, e_top, weights);
+    const row_sums b = row_of(bottom, e_bottom, weights);
+    const __m256i keep = _mm256_sub_epi32(_mm256_set1_epi32(16711680), column(a.w, b.w, g));
+    const __m256i red = land_field(column(a.r, b.r, g), keep, _mm256_srli_epi32(under, 11));
+    const __m256i green = land_field(column(a.g, b.g, g), keep,
+                                     _mm256_and_si256(_mm256_srli_epi32(under, 5), _mm256_set1_epi32(0x3F)));
+    const __m256i blue = land_field(column(a.b, b.b, g), keep,
+                                    _mm256_and_si256(under, _mm256_set1_epi32(0x1F)));
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(red, 11), _mm256_slli_epi32(green, 5)),
+                           blue);
+}
+
+__attribute__((target("avx2"))) __m256i load8(const pixel16* p)
+{
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) void store8(pixel16* p, __m256i x)
+{
+    // packus pairs the halves by 128-bit lane; the permute brings pixels 4-7 beside 0-3.
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, x), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+}
+
+// Eight pixels a turn; the last few as one masked turn, through a copy of eight.
 template <bool plane, bool scaled, bool keyed>
 __attribute__((target("avx2"))) void smooth_affine_avx2(const smooth_affine_job& job,
                                                         const paint_style& style)
@@ -193,71 +257,33 @@ __attribute__((target("avx2"))) void smooth_affine_avx2(const smooth_affine_job&
                                  _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.dv))));
     const __m256i u8 = _mm256_set1_epi32(low32(8 * job.du));
     const __m256i v8 = _mm256_set1_epi32(low32(8 * job.dv));
-    const mirror_lanes mu = mirror_of(job.flip_u, job.mirror_u);
-    const mirror_lanes mv = mirror_of(job.flip_v, job.mirror_v);
-    const __m256i stride = _mm256_set1_epi32(static_cast<int>(job.stride));
-    const __m256i first = _mm256_set1_epi32(static_cast<int>(job.first));
-    const __m256i low8 = _mm256_set1_epi32(255);
-    const __m256i opacity = _mm256_set1_epi16(static_cast<short>(style.opacity));
-    const __m256i key = _mm256_set1_epi16(static_cast<short>(style.key));
-    const __m256i whole = _mm256_set1_epi32(16711680);
-    const __m256i top_bytes = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
-                                               0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
-    const __m256i bottom_bytes = _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1,
-                                                  2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
-    const auto* top_pixels = reinterpret_cast<const int*>(job.from);
-    const auto* bottom_pixels = reinterpret_cast<const int*>(job.from + job.stride);
-    const auto* top_alpha = reinterpret_cast<const int*>(job.alpha);
-    const auto* bottom_alpha = plane ? reinterpret_cast<const int*>(job.alpha + job.stride - 2) : nullptr;
+    const auto* alpha = reinterpret_cast<const int*>(job.alpha);
+    const smooth_lanes k{mirror_of(job.flip_u, job.mirror_u),
+                         mirror_of(job.flip_v, job.mirror_v),
+                         _mm256_set1_epi32(static_cast<int>(job.stride)),
+                         _mm256_set1_epi32(static_cast<int>(job.first)),
+                         _mm256_set1_epi16(static_cast<short>(style.opacity)),
+                         _mm256_set1_epi16(static_cast<short>(style.key)),
+                         reinterpret_cast<const int*>(job.from),
+                         reinterpret_cast<const int*>(job.from + job.stride),
+                         alpha,
+                         plane ? reinterpret_cast<const int*>(job.alpha + job.stride - 2) : nullptr};
+    const __m256i all = _mm256_set1_epi32(-1);
     std::size_t q = 0;
     for (; q + 8 <= job.n; q += 8) {
-        const __m256i su = position(u, mu);
-        const __m256i sv = position(v, mv);
+        pixel16* to = job.to + q;
+        store8(to, smooth8<plane, scaled, keyed>(k, u, v, all, load8(to)));
         u = _mm256_add_epi32(u, u8);
         v = _mm256_add_epi32(v, v8);
-        const __m256i f = _mm256_and_si256(su, low8);
-        const __m256i g = _mm256_and_si256(sv, low8);
-        // (256 - f, f) as two 16-bit halves
-        const __m256i weights = _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(f, 16),
-                                                                  _mm256_set1_epi32(256)), f);
-        const __m256i at = _mm256_add_epi32(
-            _mm256_add_epi32(first, _mm256_mullo_epi32(_mm256_srli_epi32(sv, 8), stride)),
-            _mm256_srli_epi32(su, 8));
-        const __m256i top = _mm256_i32gather_epi32(top_pixels, at, 2);
-        const __m256i bottom = _mm256_i32gather_epi32(bottom_pixels, at, 2);
-        __m256i e_top = opacity;
-        __m256i e_bottom = opacity;
-        if constexpr (plane) {
-            e_top = opacity_pair<plane, scaled>(_mm256_i32gather_epi32(top_alpha, at, 1), top_bytes,
-                                                opacity);
-            e_bottom = opacity_pair<plane, scaled>(_mm256_i32gather_epi32(bottom_alpha, at, 1),
-                                                   bottom_bytes, opacity);
-        }
-        if constexpr (keyed) {
-            e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, key), e_top);
-            e_bottom = _mm256_andnot_si256(_mm256_cmpeq_epi16(bottom, key), e_bottom);
-        }
-        const row_sums a = row_of(top, e_top, weights);
-        const row_sums b = row_of(bottom, e_bottom, weights);
-        const __m256i keep = _mm256_sub_epi32(whole, column(a.w, b.w, g));
-        pixel16* to = job.to + q;
-        const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(to)));
-        const __m256i red = land_field(column(a.r, b.r, g), keep, _mm256_srli_epi32(d, 11));
-        const __m256i green = land_field(column(a.g, b.g, g), keep,
-                                         _mm256_and_si256(_mm256_srli_epi32(d, 5), _mm256_set1_epi32(0x3F)));
-        const __m256i blue = land_field(column(a.b, b.b, g), keep, _mm256_and_si256(d, _mm256_set1_epi32(0x1F)));
-        const __m256i out = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(red, 11),
-                                                            _mm256_slli_epi32(green, 5)), blue);
-        // packus pairs the halves by 128-bit lane; the permute brings pixels 4-7 beside 0-3.
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(out, out), 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(packed));
     }
-    smooth_affine_job rest = job;
-    rest.to += q;
-    rest.u += static_cast<std::int64_t>(q) * job.du;
-    rest.v += static_cast<std::int64_t>(q) * job.dv;
-    rest.n -= q;
-    smooth_affine_run_at<simd_level::portable>(rest, style);
+    const std::size_t rest = job.n - q;
+    if (rest == 0)
+        return;
+    pixel16 eight[8] = {};
+    std::memcpy(eight, job.to + q, rest * sizeof(pixel16));
+    const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(rest)), lane);
+    store8(eight, smooth8<plane, scaled, keyed>(k, u, v, lanes, load8(eight)));
+    std::memcpy(job.to + q, eight, rest * sizeof(pixel16));
 }
 
 } // namespace
