@@ -247,7 +247,7 @@ __attribute__((target("avx2"))) void store8(pixel16* p, __m256i x)
 
 // Eight pixels a turn; the last few as one masked turn, through a copy of eight.
 template <bool plane, bool scaled, bool keyed>
-__attribute__((target("avx2"))) void smooth_affine_avx2(const smooth_affine_job& job,
+__attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_affine_job& job,
                                                         const paint_style& style)
 {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
