@@ -164,52 +164,23 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
 
 // Smooth: positions in 1/256 pixel, s = floor((U - 65536) / 512); a pixel counts
 // when a tap of non-zero weight lies in the visible part, which is
-// U in [131072 lo - 65024, 131072 hi + 65536).
-struct smooth_axis {
-    i64 i0;
-    std::uint32_t f;
-};
-
-smooth_axis smooth_position(i64 u)
-{
-    // u >= -65024 here, so the shifted values are positive and the shifts floors.
-    const i64 s = ((u - 65536 + 262144) >> 9) - 512;
-    return {((s + 256) >> 8) - 1, static_cast<std::uint32_t>((s + 256) & 255)};
-}
-
-// One pixel the careful way: taps outside the visible part of the area have
-// opacity 0 (the soft edge).
-pixel16 smooth_pixel(const draw_t* d, const source_map& src, i64 u, i64 v, pixel16 under)
-{
-    const source_view& sv = src.view;
-    const smooth_axis a = smooth_position(u);
-    const smooth_axis c = smooth_position(v);
-    tap_sums sums;
-    for (int t = 0; t < 4; ++t) {
-        const i64 i = a.i0 + (t & 1);
-        const i64 j = c.i0 + (t >> 1);
-        if (i < sv.i.lo || i >= sv.i.hi || j < sv.j.lo || j >= sv.j.hi)
-            continue;
-        const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
-        const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
-        if (wu * wv != 0)
-            add_tap(d, wu * wv, src.at(i, j), sums);
-    }
-    return land_smooth(sums, under);
-}
-
+// U in [131072 lo - 65024, 131072 hi + 65536): its taps' columns then lie in
+// [lo - 1, hi - 1] + 1 (and mirrored, in the same range of the visible part
+// counted from its own left), which is what the kernel allows.
+//
 // The U (or V) whose both tap columns (rows), mirrored or not, lie inside the
-// visible part [lo, hi): s = floor((U - 65536) / 512) in [256 lo, 256 (hi - 1)),
-// and one step further in under a flip, where the mirrored s is 256 (w - 1) - s
-// and its zero-weight second tap must stay inside too.
+// visible part [lo, hi): s in [256 lo, 256 (hi - 1)), and one step further in
+// under a flip, where the mirrored s is 256 (w - 1) - s and its zero-weight
+// second tap must stay inside too.
 span interior(span visible, bool flipped)
 {
     const i64 shift = 65536 + (flipped ? 512 : 0);
     return {one * visible.lo + shift, one * (visible.hi - 1) + shift};
 }
 
-// The pixels whose four taps all lie inside the visible part go to the kernel
-// chosen for the call; the few at the footprint's edge are done one by one.
+// Each run splits where taps start to fall outside the visible part: its
+// inside goes to the kernel without checks, its ends with them. The kernel is
+// chosen once per call.
 int transform_smooth(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
                      const box& k, rect_t* drawn)
 {
@@ -228,8 +199,11 @@ int transform_smooth(simd_level level, canvas_t* canvas, const draw_t* d, const 
     job.from = d->src->pixels;
     job.alpha = d->alpha;
     job.count = std::size_t{d->src->w} * d->src->h;
+    // The visible part counted from its first pixel in src, whatever the flips.
     job.first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
     job.stride = src.src_w;
+    job.w = static_cast<std::size_t>(sv.i.hi - sv.i.lo);
+    job.h = static_cast<std::size_t>(sv.j.hi - sv.j.lo);
     job.du = du;
     job.dv = dv;
     job.flip_u = src.flip_x;
@@ -239,23 +213,25 @@ int transform_smooth(simd_level level, canvas_t* canvas, const draw_t* d, const 
     const box b = each_run(m, u, v, k, [&](i64 y, span run, i64 pu, i64 pv) {
         if (!visible)
             return;
-        pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
+        pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride + run.lo;
         // Offsets from run.lo: U = pu + du x.
         const span all{0, run.hi - run.lo};
         span inner = solve_linear(dv, pv, inner_v, solve_linear(du, pu, inner_u, all));
         if (is_empty(inner))
             inner = {all.hi, all.hi};
-        for (i64 x = 0; x < inner.lo; ++x)
-            to[run.lo + x] = smooth_pixel(d, src, pu + du * x, pv + dv * x, to[run.lo + x]);
-        if (inner.lo < inner.hi) {
-            job.to = to + run.lo + inner.lo;
-            job.u = pu + du * inner.lo - 65536;
-            job.v = pv + dv * inner.lo - 65536;
-            job.n = static_cast<std::size_t>(inner.hi - inner.lo);
+        const auto paint = [&](i64 from, i64 end, bool edge) {
+            if (from >= end)
+                return;
+            job.to = to + from;
+            job.u = pu + du * from - 65536;
+            job.v = pv + dv * from - 65536;
+            job.n = static_cast<std::size_t>(end - from);
+            job.edge = edge;
             smooth_affine_run(level, job, style);
-        }
-        for (i64 x = inner.hi; x < all.hi; ++x)
-            to[run.lo + x] = smooth_pixel(d, src, pu + du * x, pv + dv * x, to[run.lo + x]);
+        };
+        paint(0, inner.lo, true);
+        paint(inner.lo, inner.hi, false);
+        paint(inner.hi, all.hi, true);
     });
     report(drawn, b);
     return 0;

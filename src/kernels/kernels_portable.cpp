@@ -218,29 +218,41 @@ unsigned tap_opacity(const smooth_affine_job& job, const paint_style& style, std
     return (a * style.opacity + 127) / 255;
 }
 
-} // namespace
+// floor(x / 2^k) for x >= -2^17 without shifting a negative value.
+std::int64_t floor_shift(std::int64_t x, int k)
+{
+    constexpr std::int64_t lift = std::int64_t{1} << 17;
+    return ((x + lift) >> k) - (lift >> k);
+}
 
-// Every tap lies inside the source, so none is checked; each field's sum fits
-// 32 bits (16711680 * 63 < 2^30).
-template <>
-void smooth_affine_run_at<simd_level::portable>(const smooth_affine_job& job,
-                                                const paint_style& style)
+// Without edges no tap is checked; each field's sum fits 32 bits
+// (16711680 * 63 < 2^30).
+template <bool edge>
+void smooth_affine_portable(const smooth_affine_job& job, const paint_style& style)
 {
     std::int64_t u = job.u;
     std::int64_t v = job.v;
     for (std::size_t q = 0; q < job.n; ++q, u += job.du, v += job.dv) {
-        const std::int64_t su = job.flip_u ? job.mirror_u - (u >> 9) : u >> 9;
-        const std::int64_t sv = job.flip_v ? job.mirror_v - (v >> 9) : v >> 9;
+        const std::int64_t tu = floor_shift(u, 9);
+        const std::int64_t tv = floor_shift(v, 9);
+        const std::int64_t su = job.flip_u ? job.mirror_u - tu : tu;
+        const std::int64_t sv = job.flip_v ? job.mirror_v - tv : tv;
+        const std::int64_t i = floor_shift(su, 8);
+        const std::int64_t j = floor_shift(sv, 8);
         const auto f = static_cast<std::uint32_t>(su & 255);
         const auto g = static_cast<std::uint32_t>(sv & 255);
-        const std::size_t at = job.first + static_cast<std::size_t>(sv >> 8) * job.stride +
-                               static_cast<std::size_t>(su >> 8);
-        const std::size_t taps[4] = {at, at + 1, at + job.stride, at + job.stride + 1};
         const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g, f * g};
         std::uint32_t w = 0, r = 0, gr = 0, b = 0;
         for (int t = 0; t < 4; ++t) {
-            const pixel16 s = job.from[taps[t]];
-            const std::uint32_t we = weights[t] * tap_opacity(job, style, taps[t]);
+            const std::int64_t ti = i + (t & 1);
+            const std::int64_t tj = j + (t >> 1);
+            if (edge && (ti < 0 || tj < 0 || ti >= static_cast<std::int64_t>(job.w) ||
+                         tj >= static_cast<std::int64_t>(job.h)))
+                continue;
+            const std::size_t at = job.first + static_cast<std::size_t>(tj) * job.stride +
+                                   static_cast<std::size_t>(ti);
+            const pixel16 s = job.from[at];
+            const std::uint32_t we = weights[t] * tap_opacity(job, style, at);
             w += we;
             r += we * (s >> 11);
             gr += we * (s >> 5 & 0x3F);
@@ -252,6 +264,18 @@ void smooth_affine_run_at<simd_level::portable>(const smooth_affine_job& job,
                                          (gr + keep * (d >> 5 & 0x3F)) / 16711680 << 5 |
                                          (b + keep * (d & 0x1F)) / 16711680);
     }
+}
+
+} // namespace
+
+template <>
+void smooth_affine_run_at<simd_level::portable>(const smooth_affine_job& job,
+                                                const paint_style& style)
+{
+    if (job.edge)
+        smooth_affine_portable<true>(job, style);
+    else
+        smooth_affine_portable<false>(job, style);
 }
 
 template <>

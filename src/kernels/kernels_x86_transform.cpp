@@ -134,7 +134,7 @@ __attribute__((target("avx2"))) mirror_lanes mirror_of(bool flip, std::int64_t m
 
 __attribute__((target("avx2"))) __m256i position(__m256i u, mirror_lanes k)
 {
-    return _mm256_add_epi32(_mm256_xor_si256(_mm256_srli_epi32(u, 9), k.m), k.c);
+    return _mm256_add_epi32(_mm256_xor_si256(_mm256_srai_epi32(u, 9), k.m), k.c);
 }
 
 // Per field, the row's sum (256 - f) e0 S0.c + f e1 S1.c of a pixel pair.
@@ -183,12 +183,40 @@ __attribute__((target("avx2"))) __m256i opacity_pair(__m256i bytes, __m256i pick
 struct smooth_lanes {
     mirror_lanes mu, mv;
     __m256i stride, first, opacity, key;
+    __m256i last_column, last_row; // w - 1, h - 1
     const int *top_pixels, *bottom_pixels, *top_alpha, *bottom_alpha;
 };
 
+// At an edge a tap column i of -1 or w - 1 reads the pair one step in and
+// moves it half a lane, so the tap outside gets opacity 0; rows likewise (the
+// pair inside becomes the other row's, the outside row's opacities 0).
+struct pair_rows {
+    __m256i top, bottom, e_top, e_bottom;
+};
+
+__attribute__((target("avx2"))) __m256i shift_pair(__m256i x, __m256i left, __m256i right)
+{
+    x = _mm256_blendv_epi8(x, _mm256_slli_epi32(x, 16), left);
+    return _mm256_blendv_epi8(x, _mm256_srli_epi32(x, 16), right);
+}
+
+__attribute__((target("avx2"))) pair_rows fix_edges(pair_rows p, __m256i i, __m256i j,
+                                                    const smooth_lanes& k)
+{
+    const __m256i left = _mm256_cmpeq_epi32(i, _mm256_set1_epi32(-1));
+    const __m256i right = _mm256_cmpeq_epi32(i, k.last_column);
+    const __m256i up = _mm256_cmpeq_epi32(j, _mm256_set1_epi32(-1));
+    const __m256i down = _mm256_cmpeq_epi32(j, k.last_row);
+    p = {shift_pair(p.top, left, right), shift_pair(p.bottom, left, right),
+         shift_pair(p.e_top, left, right), shift_pair(p.e_bottom, left, right)};
+    return {_mm256_blendv_epi8(p.top, p.bottom, down), _mm256_blendv_epi8(p.bottom, p.top, up),
+            _mm256_andnot_si256(up, _mm256_blendv_epi8(p.e_top, p.e_bottom, down)),
+            _mm256_andnot_si256(down, _mm256_blendv_epi8(p.e_bottom, p.e_top, up))};
+}
+
 // Eight pixels at positions u, v over the pixels `under` (32-bit lanes);
 // lanes outside `lanes` gather nothing and give nothing of use.
-template <bool plane, bool scaled, bool keyed>
+template <bool plane, bool scaled, bool keyed, bool edge>
 __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u, __m256i v,
                                                 __m256i lanes, __m256i under)
 {
@@ -199,9 +227,18 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
     // (256 - f, f) as two 16-bit halves
     const __m256i weights =
         _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(f, 16), _mm256_set1_epi32(256)), f);
+    const __m256i i = _mm256_srai_epi32(su, 8);
+    const __m256i j = _mm256_srai_epi32(sv, 8);
+    __m256i column_read = i;
+    __m256i row_read = j;
+    if constexpr (edge) {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i one = _mm256_set1_epi32(1);
+        column_read = _mm256_max_epi32(zero, _mm256_min_epi32(i, _mm256_sub_epi32(k.last_column, one)));
+        row_read = _mm256_max_epi32(zero, _mm256_min_epi32(j, _mm256_sub_epi32(k.last_row, one)));
+    }
     const __m256i at = _mm256_add_epi32(
-        _mm256_add_epi32(k.first, _mm256_mullo_epi32(_mm256_srli_epi32(sv, 8), k.stride)),
-        _mm256_srli_epi32(su, 8));
+        _mm256_add_epi32(k.first, _mm256_mullo_epi32(row_read, k.stride)), column_read);
     const __m256i none = _mm256_setzero_si256();
     const __m256i top = _mm256_mask_i32gather_epi32(none, k.top_pixels, at, lanes, 2);
     const __m256i bottom = _mm256_mask_i32gather_epi32(none, k.bottom_pixels, at, lanes, 2);
@@ -221,8 +258,11 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
         e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, k.key), e_top);
         e_bottom = _mm256_andnot_si256(_mm256_cmpeq_epi16(bottom, k.key), e_bottom);
     }
-    const row_sums a = row_of(top, e_top, weights);
-    const row_sums b = row_of(bottom, e_bottom, weights);
+    pair_rows p{top, bottom, e_top, e_bottom};
+    if constexpr (edge)
+        p = fix_edges(p, i, j, k);
+    const row_sums a = row_of(p.top, p.e_top, weights);
+    const row_sums b = row_of(p.bottom, p.e_bottom, weights);
     const __m256i keep = _mm256_sub_epi32(_mm256_set1_epi32(16711680), column(a.w, b.w, g));
     const __m256i red = land_field(column(a.r, b.r, g), keep, _mm256_srli_epi32(under, 11));
     const __m256i green = land_field(column(a.g, b.g, g), keep,
@@ -246,7 +286,7 @@ __attribute__((target("avx2"))) void store8(pixel16* p, __m256i x)
 }
 
 // Eight pixels a turn; the last few as one masked turn, through a copy of eight.
-template <bool plane, bool scaled, bool keyed>
+template <bool plane, bool scaled, bool keyed, bool edge>
 __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_affine_job& job,
                                                         const paint_style& style)
 {
@@ -264,6 +304,8 @@ __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_af
                          _mm256_set1_epi32(static_cast<int>(job.first)),
                          _mm256_set1_epi16(static_cast<short>(style.opacity)),
                          _mm256_set1_epi16(static_cast<short>(style.key)),
+                         _mm256_set1_epi32(static_cast<int>(job.w) - 1),
+                         _mm256_set1_epi32(static_cast<int>(job.h) - 1),
                          reinterpret_cast<const int*>(job.from),
                          reinterpret_cast<const int*>(job.from + job.stride),
                          alpha,
@@ -272,7 +314,7 @@ __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_af
     std::size_t q = 0;
     for (; q + 8 <= job.n; q += 8) {
         pixel16* to = job.to + q;
-        store8(to, smooth8<plane, scaled, keyed>(k, u, v, all, load8(to)));
+        store8(to, smooth8<plane, scaled, keyed, edge>(k, u, v, all, load8(to)));
         u = _mm256_add_epi32(u, u8);
         v = _mm256_add_epi32(v, v8);
     }
@@ -282,29 +324,39 @@ __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_af
     pixel16 eight[8] = {};
     std::memcpy(eight, job.to + q, rest * sizeof(pixel16));
     const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(rest)), lane);
-    store8(eight, smooth8<plane, scaled, keyed>(k, u, v, lanes, load8(eight)));
+    store8(eight, smooth8<plane, scaled, keyed, edge>(k, u, v, lanes, load8(eight)));
     std::memcpy(job.to + q, eight, rest * sizeof(pixel16));
+}
+
+template <bool edge>
+__attribute__((target("avx2"))) void smooth_affine_kind(const smooth_affine_job& job,
+                                                        const paint_style& style)
+{
+    const bool plane = job.alpha != nullptr;
+    const bool scaled = style.opacity != 255;
+    if (plane && scaled)
+        return style.keyed ? smooth_affine_avx2<true, true, true, edge>(job, style)
+                           : smooth_affine_avx2<true, true, false, edge>(job, style);
+    if (plane)
+        return style.keyed ? smooth_affine_avx2<true, false, true, edge>(job, style)
+                           : smooth_affine_avx2<true, false, false, edge>(job, style);
+    return style.keyed ? smooth_affine_avx2<false, false, true, edge>(job, style)
+                       : smooth_affine_avx2<false, false, false, edge>(job, style);
 }
 
 } // namespace
 
-// One loop per kind of tap, chosen once per run.
+// One loop per kind of tap. The edges' pair reads need two columns and two
+// rows; a thinner sprite goes the portable way.
 template <>
 __attribute__((target("avx2"))) void
 smooth_affine_run_at<simd_level::avx2>(const smooth_affine_job& job, const paint_style& style)
 {
-    if (!fits_lanes(job))
+    if (!fits_lanes(job) || (job.edge && (job.w < 2 || job.h < 2)))
         return smooth_affine_run_at<simd_level::portable>(job, style);
-    const bool plane = job.alpha != nullptr;
-    const bool scaled = style.opacity != 255;
-    if (plane && scaled)
-        return style.keyed ? smooth_affine_avx2<true, true, true>(job, style)
-                           : smooth_affine_avx2<true, true, false>(job, style);
-    if (plane)
-        return style.keyed ? smooth_affine_avx2<true, false, true>(job, style)
-                           : smooth_affine_avx2<true, false, false>(job, style);
-    return style.keyed ? smooth_affine_avx2<false, false, true>(job, style)
-                       : smooth_affine_avx2<false, false, false>(job, style);
+    if (job.edge)
+        return smooth_affine_kind<true>(job, style);
+    smooth_affine_kind<false>(job, style);
 }
 
 #endif
