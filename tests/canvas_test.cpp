@@ -70,12 +70,12 @@ struct scene {
         fill_pattern(fast, static_cast<unsigned>(rng()));
         slow.words = fast.words;
         const int n = src.sprite.w * src.sprite.h;
-        for (int i = 0; i < n; ++i) // few colours, so keys hit
-            src.sprite.pixels[i] = static_cast<pixel16>(rand_in(rng, 0, 3) * 0x4A69 + rand_in(rng, 0, 1));
         alpha.assign(static_cast<std::size_t>(n) + 128, 0xA5);
-        for (int i = 0; i < n; ++i) {
-            const int kind = rand_in(rng, 0, 3);
-            alpha[64 + i] = static_cast<std::uint8_t>(kind == 0 ? 0 : kind == 1 ? 255 : rand_in(rng, 0, 255));
+        for (int i = 0; i < n; ++i) { // few colours, so keys hit; opacities 0, 255 or any
+            const std::uint32_t bits = rng();
+            src.sprite.pixels[i] = static_cast<pixel16>((bits & 3) * 0x4A69 + (bits >> 2 & 1));
+            const std::uint32_t kind = bits >> 3 & 3;
+            alpha[64 + i] = static_cast<std::uint8_t>(kind == 0 ? 0 : kind == 1 ? 255 : bits >> 8);
         }
         const int sw = src.sprite.w, sh = src.sprite.h, wild = rand_in(rng, 0, 3) == 0;
         const int ax = rand_in(rng, 0, wild ? sw + 2 : std::max(sw - 1, 0));
