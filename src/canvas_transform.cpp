@@ -163,15 +163,13 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
 }
 
 // Smooth: positions in 1/256 pixel, s = floor((U - 65536) / 512); a pixel counts
-// when a tap of non-zero weight lies in the visible part, which is
-// U in [131072 lo - 65024, 131072 hi + 65536): its taps' columns then lie in
-// [lo - 1, hi - 1] + 1 (and mirrored, in the same range of the visible part
-// counted from its own left), which is what the kernel allows.
+// when a tap of non-zero weight lies in the visible part [lo, hi), which is
+// U in [131072 lo - 65024, 131072 hi + 65536): its taps then lie at most one
+// step outside, mirrored or not, which the kernel's edge mode allows.
 //
-// The U (or V) whose both tap columns (rows), mirrored or not, lie inside the
-// visible part [lo, hi): s in [256 lo, 256 (hi - 1)), and one step further in
-// under a flip, where the mirrored s is 256 (w - 1) - s and its zero-weight
-// second tap must stay inside too.
+// Both tap columns lie inside where s is in [256 lo, 256 (hi - 1)). Under a
+// flip the mirrored s is 256 (w - 1) - s, whose second tap, of zero weight
+// where s is a whole pixel, is read too: one step further in.
 span interior(span visible, bool flipped)
 {
     const i64 shift = 65536 + (flipped ? 512 : 0);

@@ -241,7 +241,8 @@ void smooth_affine_portable(const smooth_affine_job& job, const paint_style& sty
         const std::int64_t j = floor_shift(sv, 8);
         const auto f = static_cast<std::uint32_t>(su & 255);
         const auto g = static_cast<std::uint32_t>(sv & 255);
-        const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g, f * g};
+        const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g,
+                                          f * g};
         std::uint32_t w = 0, r = 0, gr = 0, b = 0;
         for (int t = 0; t < 4; ++t) {
             const std::int64_t ti = i + (t & 1);

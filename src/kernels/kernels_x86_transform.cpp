@@ -13,7 +13,9 @@
 // column's (each sum below 2^30). The opacities come as bytes: the top pair
 // gathered from its own offset (two bytes past it lie in the next row), the
 // bottom pair from two bytes before its own (the plane may end right after
-// it), so no gather reads outside the plane.
+// it), so no gather reads outside the plane. At the footprint's edge, where a
+// tap may lie one step outside the sprite, the pair one step in is read and
+// moved into place, and the outside tap's opacity is 0.
 #include "kernels_levels.h"
 
 #if VELMORA_X86_SIMD
@@ -107,7 +109,6 @@ pick_affine_run_at<simd_level::avx2>(const pick_affine_job& job, bool keyed, pix
     pick_affine_run_at<simd_level::portable>(rest, keyed, key);
 }
 
-
 namespace {
 
 bool fits_lanes(const smooth_affine_job& job)
@@ -176,7 +177,8 @@ __attribute__((target("avx2"))) __m256i opacity_pair(__m256i bytes, __m256i pick
     if constexpr (!scaled)
         return a;
     const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(a, opacity), _mm256_set1_epi16(127));
-    return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
+    const __m256i by_255 = _mm256_set1_epi16(static_cast<short>(0x8081));
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(x, by_255), 7);
 }
 
 // What every turn of the loop uses.
@@ -187,9 +189,10 @@ struct smooth_lanes {
     const int *top_pixels, *bottom_pixels, *top_alpha, *bottom_alpha;
 };
 
-// At an edge a tap column i of -1 or w - 1 reads the pair one step in and
-// moves it half a lane, so the tap outside gets opacity 0; rows likewise (the
-// pair inside becomes the other row's, the outside row's opacities 0).
+// A tap column i of -1 or w - 1 has read the pair one step in: moved half a
+// lane, its inside pixel lands on its tap and the outside tap gets opacity 0.
+// Rows likewise: the row read inside becomes the other row, the outside row's
+// opacities 0.
 struct pair_rows {
     __m256i top, bottom, e_top, e_bottom;
 };
@@ -234,7 +237,8 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
     if constexpr (edge) {
         const __m256i zero = _mm256_setzero_si256();
         const __m256i one = _mm256_set1_epi32(1);
-        column_read = _mm256_max_epi32(zero, _mm256_min_epi32(i, _mm256_sub_epi32(k.last_column, one)));
+        column_read =
+            _mm256_max_epi32(zero, _mm256_min_epi32(i, _mm256_sub_epi32(k.last_column, one)));
         row_read = _mm256_max_epi32(zero, _mm256_min_epi32(j, _mm256_sub_epi32(k.last_row, one)));
     }
     const __m256i at = _mm256_add_epi32(
@@ -245,14 +249,15 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
     __m256i e_top = k.opacity;
     __m256i e_bottom = k.opacity;
     if constexpr (plane) {
-        const __m256i top_bytes = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
-                                                   0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
-        const __m256i bottom_bytes = _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1,
-                                                      2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
-        e_top = opacity_pair<scaled>(_mm256_mask_i32gather_epi32(none, k.top_alpha, at, lanes, 1),
-                                     top_bytes, k.opacity);
-        e_bottom = opacity_pair<scaled>(
-            _mm256_mask_i32gather_epi32(none, k.bottom_alpha, at, lanes, 1), bottom_bytes, k.opacity);
+        constexpr char z = -1; // a zero byte
+        const __m256i top_bytes = _mm256_setr_epi8(0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z,
+                                                   0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z);
+        const __m256i bottom_bytes = _mm256_setr_epi8(2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z,
+                                                      2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z);
+        const __m256i top_alpha = _mm256_mask_i32gather_epi32(none, k.top_alpha, at, lanes, 1);
+        const __m256i bottom_alpha = _mm256_mask_i32gather_epi32(none, k.bottom_alpha, at, lanes, 1);
+        e_top = opacity_pair<scaled>(top_alpha, top_bytes, k.opacity);
+        e_bottom = opacity_pair<scaled>(bottom_alpha, bottom_bytes, k.opacity);
     }
     if constexpr (keyed) {
         e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, k.key), e_top);
@@ -265,8 +270,9 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
     const row_sums b = row_of(p.bottom, p.e_bottom, weights);
     const __m256i keep = _mm256_sub_epi32(_mm256_set1_epi32(16711680), column(a.w, b.w, g));
     const __m256i red = land_field(column(a.r, b.r, g), keep, _mm256_srli_epi32(under, 11));
-    const __m256i green = land_field(column(a.g, b.g, g), keep,
-                                     _mm256_and_si256(_mm256_srli_epi32(under, 5), _mm256_set1_epi32(0x3F)));
+    const __m256i under_green =
+        _mm256_and_si256(_mm256_srli_epi32(under, 5), _mm256_set1_epi32(0x3F));
+    const __m256i green = land_field(column(a.g, b.g, g), keep, under_green);
     const __m256i blue = land_field(column(a.b, b.b, g), keep,
                                     _mm256_and_si256(under, _mm256_set1_epi32(0x1F)));
     return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(red, 11), _mm256_slli_epi32(green, 5)),
@@ -288,7 +294,7 @@ __attribute__((target("avx2"))) void store8(pixel16* p, __m256i x)
 // Eight pixels a turn; the last few as one masked turn, through a copy of eight.
 template <bool plane, bool scaled, bool keyed, bool edge>
 __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_affine_job& job,
-                                                        const paint_style& style)
+                                                                 const paint_style& style)
 {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i u = _mm256_add_epi32(_mm256_set1_epi32(low32(job.u)),
@@ -309,7 +315,8 @@ __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_af
                          reinterpret_cast<const int*>(job.from),
                          reinterpret_cast<const int*>(job.from + job.stride),
                          alpha,
-                         plane ? reinterpret_cast<const int*>(job.alpha + job.stride - 2) : nullptr};
+                         plane ? reinterpret_cast<const int*>(job.alpha + job.stride - 2)
+                               : nullptr};
     const __m256i all = _mm256_set1_epi32(-1);
     std::size_t q = 0;
     for (; q + 8 <= job.n; q += 8) {
