@@ -243,7 +243,10 @@ void smooth_affine_portable(const smooth_affine_job& job, const paint_style& sty
         const auto g = static_cast<std::uint32_t>(sv & 255);
         const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g,
                                           f * g};
-        std::uint32_t w = 0, r = 0, gr = 0, b = 0;
+        std::uint32_t w = 0;
+        std::uint32_t r = 0;
+        std::uint32_t gr = 0;
+        std::uint32_t b = 0;
         for (int t = 0; t < 4; ++t) {
             const std::int64_t ti = i + (t & 1);
             const std::int64_t tj = j + (t >> 1);

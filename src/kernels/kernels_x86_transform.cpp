@@ -171,9 +171,9 @@ __attribute__((target("avx2"))) __m256i land_field(__m256i c, __m256i keep, __m2
 // The opacities of a pair from the plane: bytes picked from each lane's
 // gathered word, scaled by the opacity where it is not 255.
 template <bool scaled>
-__attribute__((target("avx2"))) __m256i opacity_pair(__m256i bytes, __m256i pick, __m256i opacity)
+__attribute__((target("avx2"))) __m256i opacity_pair(__m256i gathered, __m256i pick, __m256i opacity)
 {
-    const __m256i a = _mm256_shuffle_epi8(bytes, pick);
+    const __m256i a = _mm256_shuffle_epi8(gathered, pick);
     if constexpr (!scaled)
         return a;
     const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(a, opacity), _mm256_set1_epi16(127));
@@ -250,14 +250,14 @@ __attribute__((target("avx2"))) __m256i smooth8(const smooth_lanes& k, __m256i u
     __m256i e_bottom = k.opacity;
     if constexpr (plane) {
         constexpr char z = -1; // a zero byte
-        const __m256i top_bytes = _mm256_setr_epi8(0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z,
-                                                   0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z);
-        const __m256i bottom_bytes = _mm256_setr_epi8(2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z,
-                                                      2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z);
+        const __m256i top_pick = _mm256_setr_epi8(0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z,
+                                                  0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z);
+        const __m256i bottom_pick = _mm256_setr_epi8(2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z,
+                                                     2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z);
         const __m256i top_alpha = _mm256_mask_i32gather_epi32(none, k.top_alpha, at, lanes, 1);
         const __m256i bottom_alpha = _mm256_mask_i32gather_epi32(none, k.bottom_alpha, at, lanes, 1);
-        e_top = opacity_pair<scaled>(top_alpha, top_bytes, k.opacity);
-        e_bottom = opacity_pair<scaled>(bottom_alpha, bottom_bytes, k.opacity);
+        e_top = opacity_pair<scaled>(top_alpha, top_pick, k.opacity);
+        e_bottom = opacity_pair<scaled>(bottom_alpha, bottom_pick, k.opacity);
     }
     if constexpr (keyed) {
         e_top = _mm256_andnot_si256(_mm256_cmpeq_epi16(top, k.key), e_top);
