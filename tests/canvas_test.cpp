@@ -200,6 +200,39 @@ TEST(canvas, smooth_maps_match_the_plain_model_at_every_plane_value_and_opacity)
     }
 }
 
+// Positions past 31 bits: the columns of a very wide sprite from 16,370 on,
+// where U - 65536 passes 2^31 within a row (SIMD lanes hold 32 bits), as drawn
+// and mirrored, against the plain model at every level.
+TEST(canvas, smooth_maps_of_a_very_wide_sprite_match_the_plain_model)
+{
+    fenced_sprite sprite(20000, 3);
+    fill_pattern(sprite, 4);
+    bytes plane(20000 * 3);
+    for (std::size_t i = 0; i < plane.size(); ++i)
+        plane[i] = static_cast<std::uint8_t>(i * 13);
+    const transform_t m{65536, 3000, 65536 * 16370 + 19661, -2000, 65536, -65536 + 39321};
+    for (const std::uint32_t flip : {0u, std::uint32_t{draw_flip_x}}) {
+        draw_t d{&sprite.sprite};
+        d.alpha = plane.data();
+        d.flags = draw_smooth | flip;
+        fenced_sprite model(64, 6);
+        fill_pattern(model, 8);
+        canvas_t cm = canvas_of(&model.sprite);
+        rect_t want{}, got{};
+        ASSERT_EQ(plain::canvas_transform(&cm, &d, &m, &want), 0);
+        ASSERT_GT(want.w, 40);
+        for (simd_level level : levels_here()) {
+            fenced_sprite fast(64, 6);
+            fill_pattern(fast, 8);
+            canvas_t cf = canvas_of(&fast.sprite);
+            ASSERT_EQ(canvas_transform_at(level, &cf, &d, &m, &got), 0);
+            EXPECT_EQ(fast.pixels(), model.pixels()) << "level " << int(level) << " flip " << flip;
+            EXPECT_TRUE(got.x == want.x && got.y == want.y && got.w == want.w && got.h == want.h);
+            EXPECT_TRUE(fast.fences_intact());
+        }
+    }
+}
+
 TEST(canvas, null_pointers_give_minus_one_draw_nothing_and_an_empty_drawn)
 {
     fenced_sprite screen(8, 8, 7), sprite(4, 4, 1);
