@@ -163,22 +163,24 @@ int transform_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const
 }
 
 // Smooth: positions in 1/256 pixel, s = floor((U - 65536) / 512); a pixel counts
-// when a tap of non-zero weight lies in the visible part, which is
-// U in [131072 lo - 65024, 131072 hi + 65536).
-struct smooth_axis {
-    i64 i0;
-    std::uint32_t f;
-};
-
-smooth_axis smooth_position(i64 u)
+// when a tap of non-zero weight lies in the visible part [lo, hi), which is
+// U in [131072 lo - 65024, 131072 hi + 65536): its taps then lie at most one
+// step outside, mirrored or not, which the kernel's edge mode allows.
+//
+// Both tap columns lie inside where s is in [256 lo, 256 (hi - 1)). Under a
+// flip the mirrored s is 256 (w - 1) - s, whose second tap, of zero weight
+// where s is a whole pixel, is read too: one step further in.
+span interior(span visible, bool flipped)
 {
-    // u >= -65024 here, so the shifted values are positive and the shifts floors.
-    const i64 s = ((u - 65536 + 262144) >> 9) - 512;
-    return {((s + 256) >> 8) - 1, static_cast<std::uint32_t>((s + 256) & 255)};
+    const i64 shift = 65536 + (flipped ? 512 : 0);
+    return {one * visible.lo + shift, one * (visible.hi - 1) + shift};
 }
 
-int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, const box& k,
-                     rect_t* drawn)
+// Each run splits where taps start to fall outside the visible part: its
+// inside goes to the kernel without checks, its ends with them. The kernel is
+// chosen once per call.
+int transform_smooth(simd_level level, canvas_t* canvas, const draw_t* d, const transform_t& m,
+                     const box& k, rect_t* drawn)
 {
     const source_map src = map_of(d);
     const source_view& sv = src.view;
@@ -187,27 +189,47 @@ int transform_smooth(canvas_t* canvas, const draw_t* d, const transform_t& m, co
     const i64 dv = 2 * i64{m.yx};
     const span u{one * sv.i.lo - 65024, one * sv.i.hi + 65536};
     const span v{one * sv.j.lo - 65024, one * sv.j.hi + 65536};
+    const span inner_u = interior(sv.i, src.flip_x);
+    const span inner_v = interior(sv.j, src.flip_y);
+    const paint_style style{(d->flags & draw_key) != 0, d->key, d->opacity};
     const bool visible = d->opacity != 0;
+    smooth_affine_job job{};
+    job.from = d->src->pixels;
+    job.alpha = d->alpha;
+    job.count = std::size_t{d->src->w} * d->src->h;
+    // The visible part counted from its first pixel in src, whatever the flips.
+    job.first = std::size_t{sv.area.y} * src.src_w + sv.area.x;
+    job.stride = src.src_w;
+    job.w = static_cast<std::size_t>(sv.i.hi - sv.i.lo);
+    job.h = static_cast<std::size_t>(sv.j.hi - sv.j.lo);
+    job.du = du;
+    job.dv = dv;
+    job.flip_u = src.flip_x;
+    job.flip_v = src.flip_y;
+    job.mirror_u = 256 * (i64{sv.area.w} - 1);
+    job.mirror_v = 256 * (i64{sv.area.h} - 1);
     const box b = each_run(m, u, v, k, [&](i64 y, span run, i64 pu, i64 pv) {
         if (!visible)
             return;
-        pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride;
-        for (i64 x = run.lo; x < run.hi; ++x, pu += du, pv += dv) {
-            const smooth_axis a = smooth_position(pu);
-            const smooth_axis c = smooth_position(pv);
-            tap_sums sums;
-            for (int t = 0; t < 4; ++t) {
-                const i64 i = a.i0 + (t & 1);
-                const i64 j = c.i0 + (t >> 1);
-                if (i < sv.i.lo || i >= sv.i.hi || j < sv.j.lo || j >= sv.j.hi)
-                    continue;
-                const std::uint32_t wu = (t & 1) ? a.f : 256 - a.f;
-                const std::uint32_t wv = (t >> 1) ? c.f : 256 - c.f;
-                if (wu * wv != 0)
-                    add_tap(d, wu * wv, src.at(i, j), sums);
-            }
-            to[x] = land_smooth(sums, to[x]);
-        }
+        pixel16* to = canvas->sprite->pixels + static_cast<std::size_t>(y) * stride + run.lo;
+        // Offsets from run.lo: U = pu + du x.
+        const span all{0, run.hi - run.lo};
+        span inner = solve_linear(dv, pv, inner_v, solve_linear(du, pu, inner_u, all));
+        if (is_empty(inner))
+            inner = {all.hi, all.hi};
+        const auto paint = [&](i64 from, i64 end, bool edge) {
+            if (from >= end)
+                return;
+            job.to = to + from;
+            job.u = pu + du * from - 65536;
+            job.v = pv + dv * from - 65536;
+            job.n = static_cast<std::size_t>(end - from);
+            job.edge = edge;
+            smooth_affine_run(level, job, style);
+        };
+        paint(0, inner.lo, true);
+        paint(inner.lo, inner.hi, false);
+        paint(inner.hi, all.hi, true);
     });
     report(drawn, b);
     return 0;
@@ -227,7 +249,7 @@ int canvas_transform_at(simd_level level, canvas_t* canvas, const draw_t* d, con
     if (is_empty(k))
         return 0;
     if (d->flags & draw_smooth)
-        return transform_smooth(canvas, d, *m, k, drawn);
+        return transform_smooth(level, canvas, d, *m, k, drawn);
     return transform_nearest(level, canvas, d, *m, k, drawn);
 }
 

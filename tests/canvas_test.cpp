@@ -45,6 +45,13 @@ std::int32_t length(std::mt19937& rng, int near)
     }
 }
 
+// Mostly small; sometimes large enough that a turned sprite's inside, where
+// all four smooth taps lie, spans whole rows of the canvas.
+std::uint16_t side(std::mt19937& rng)
+{
+    return static_cast<std::uint16_t>(rand_in(rng, 0, 3) ? rand_in(rng, 1, 20) : rand_in(rng, 21, 48));
+}
+
 // One random drawing job: a canvas (twice, for library and model), a source
 // with its alpha plane between fences, and what to draw with.
 struct scene {
@@ -58,18 +65,17 @@ struct scene {
         : fast(static_cast<std::uint16_t>(rand_in(rng, 1, 40)),
                static_cast<std::uint16_t>(rand_in(rng, 1, 30))),
           slow(fast.sprite.w, fast.sprite.h),
-          src(static_cast<std::uint16_t>(rand_in(rng, 0, 9) ? rand_in(rng, 1, 20) : 0),
-              static_cast<std::uint16_t>(rand_in(rng, 1, 20)))
+          src(static_cast<std::uint16_t>(rand_in(rng, 0, 9) ? side(rng) : 0), side(rng))
     {
         fill_pattern(fast, static_cast<unsigned>(rng()));
         slow.words = fast.words;
         const int n = src.sprite.w * src.sprite.h;
-        for (int i = 0; i < n; ++i) // few colours, so keys hit
-            src.sprite.pixels[i] = static_cast<pixel16>(rand_in(rng, 0, 3) * 0x4A69 + rand_in(rng, 0, 1));
         alpha.assign(static_cast<std::size_t>(n) + 128, 0xA5);
-        for (int i = 0; i < n; ++i) {
-            const int kind = rand_in(rng, 0, 3);
-            alpha[64 + i] = static_cast<std::uint8_t>(kind == 0 ? 0 : kind == 1 ? 255 : rand_in(rng, 0, 255));
+        for (int i = 0; i < n; ++i) { // few colours, so keys hit; opacities 0, 255 or any
+            const std::uint32_t bits = rng();
+            src.sprite.pixels[i] = static_cast<pixel16>((bits & 3) * 0x4A69 + (bits >> 2 & 1));
+            const std::uint32_t kind = bits >> 3 & 3;
+            alpha[64 + i] = static_cast<std::uint8_t>(kind == 0 ? 0 : kind == 1 ? 255 : bits >> 8);
         }
         const int sw = src.sprite.w, sh = src.sprite.h, wild = rand_in(rng, 0, 3) == 0;
         const int ax = rand_in(rng, 0, wild ? sw + 2 : std::max(sw - 1, 0));
@@ -197,6 +203,74 @@ TEST(canvas, wide_smooth_stretches_at_every_level_match_the_plain_model)
             ASSERT_EQ(fast.pixels(), slow.pixels()) << "level " << int(level) << " round " << round;
             ASSERT_TRUE(fast.fences_intact() && src.fences_intact());
             ASSERT_TRUE(got.x == want.x && got.y == want.y && got.w == want.w && got.h == want.h);
+        }
+    }
+}
+
+// The smooth filter's arithmetic at every opacity of the plane and of the
+// draw: a 256-wide sprite whose plane holds every value in each row, laid at
+// its own size, whole pixels apart (one tap) or a fraction of a pixel off (four
+// taps mixed, one of them keyed), at every level against the plain model.
+TEST(canvas, smooth_maps_match_the_plain_model_at_every_plane_value_and_opacity)
+{
+    fenced_sprite sprite(256, 3);
+    fill_pattern(sprite, 21);
+    bytes plane(256 * 3);
+    for (std::size_t i = 0; i < plane.size(); ++i)
+        plane[i] = static_cast<std::uint8_t>(i * 7 + i / 256 * 33);
+    for (int opacity = 0; opacity < 256; ++opacity) {
+        const bool whole = opacity % 2 == 0;
+        const transform_t m{65536, 0, whole ? -2 * 65536 : -2 * 65536 + 19661,
+                            0,     65536, whole ? -65536 : -65536 + 39321};
+        draw_t d{&sprite.sprite};
+        d.alpha = plane.data();
+        d.flags = draw_smooth | (whole ? 0u : std::uint32_t{draw_key});
+        d.key = sprite.at(100, 1);
+        d.opacity = static_cast<std::uint8_t>(opacity);
+        fenced_sprite model(261, 5);
+        fill_pattern(model, static_cast<unsigned>(opacity));
+        canvas_t cm = canvas_of(&model.sprite);
+        ASSERT_EQ(plain::canvas_transform(&cm, &d, &m, nullptr), 0);
+        for (simd_level level : levels_here()) {
+            fenced_sprite fast(261, 5);
+            fill_pattern(fast, static_cast<unsigned>(opacity));
+            canvas_t cf = canvas_of(&fast.sprite);
+            ASSERT_EQ(canvas_transform_at(level, &cf, &d, &m, nullptr), 0);
+            ASSERT_EQ(fast.pixels(), model.pixels()) << "level " << int(level) << " opacity " << opacity;
+            ASSERT_TRUE(fast.fences_intact());
+        }
+    }
+}
+
+// Positions past 31 bits: the columns of a very wide sprite from 16,370 on,
+// where U - 65536 passes 2^31 within a row (SIMD lanes hold 32 bits), as drawn
+// and mirrored, against the plain model at every level.
+TEST(canvas, smooth_maps_of_a_very_wide_sprite_match_the_plain_model)
+{
+    fenced_sprite sprite(20000, 3);
+    fill_pattern(sprite, 4);
+    bytes plane(20000 * 3);
+    for (std::size_t i = 0; i < plane.size(); ++i)
+        plane[i] = static_cast<std::uint8_t>(i * 13);
+    const transform_t m{65536, 3000, 65536 * 16370 + 19661, -2000, 65536, -65536 + 39321};
+    for (const std::uint32_t flip : {0u, std::uint32_t{draw_flip_x}}) {
+        draw_t d{&sprite.sprite};
+        d.alpha = plane.data();
+        d.flags = draw_smooth | flip;
+        fenced_sprite model(64, 6);
+        fill_pattern(model, 8);
+        canvas_t cm = canvas_of(&model.sprite);
+        rect_t want{}, got{};
+        ASSERT_EQ(plain::canvas_transform(&cm, &d, &m, &want), 0);
+        ASSERT_GT(want.w, 40);
+        for (simd_level level : levels_here()) {
+            fenced_sprite fast(64, 6);
+            fill_pattern(fast, 8);
+            canvas_t cf = canvas_of(&fast.sprite);
+            ASSERT_EQ(canvas_transform_at(level, &cf, &d, &m, &got), 0);
+            EXPECT_EQ(fast.pixels(), model.pixels()) << "level " << int(level) << " flip " << flip;
+            EXPECT_TRUE(got.x == want.x && got.y == want.y && got.w == want.w && got.h == want.h);
+            EXPECT_TRUE(fast.fences_intact());
         }
     }
 }

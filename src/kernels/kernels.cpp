@@ -305,6 +305,16 @@ void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, p
     pick_affine_run_at<simd_level::portable>(job, keyed, key);
 }
 
+void smooth_affine_run(simd_level level, const smooth_affine_job& job, const paint_style& style)
+{
+#if VELMORA_X86_SIMD
+    if (level == simd_level::avx2)
+        return smooth_affine_run_at<simd_level::avx2>(job, style);
+#endif
+    (void)level;
+    smooth_affine_run_at<simd_level::portable>(job, style);
+}
+
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e)
 {

@@ -239,6 +239,31 @@ struct pick_affine_job {
 };
 void pick_affine_run(simd_level level, const pick_affine_job& job, bool keyed, pixel16 key);
 
+// One run of a smoothly turned sprite. Pixel q < n: t = floor((u + q du) / 512),
+// s = t, or mirror_u - t when flip_u; i = floor(s / 256), f = s mod 256; j and g
+// likewise from v. Its four taps at columns i, i + 1 and rows j, j + 1 of the
+// w x h pixels at from[first] (row stride `stride`) weigh (256 - f)(256 - g),
+// f (256 - g), (256 - f) g, f g, and each has the opacity e of the rule above
+// (alpha at the same offset, or 255; 0 when keyed); a tap outside w x h has
+// e = 0 and is not read. With W = sum of weight e and per field C = sum of
+// weight e S.c:
+//   T.c = floor((C + (16711680 - W) T.c) / 16711680),  T = to[q]
+// (16711680 = 65536 * 255). Every i lies in [-1, w - 1], every j in [-1, h - 1],
+// u + q du and v + q dv >= -131072; without `edge`, every tap lies inside.
+struct smooth_affine_job {
+    pixel16* to;
+    const pixel16* from;
+    const std::uint8_t* alpha; // null: opaque
+    std::size_t count;         // pixels at from (and bytes at alpha)
+    std::size_t first, stride, w, h;
+    std::int64_t u, v, du, dv;
+    bool flip_u, flip_v;
+    std::int64_t mirror_u, mirror_v;
+    bool edge;
+    std::size_t n;
+};
+void smooth_affine_run(simd_level level, const smooth_affine_job& job, const paint_style& style);
+
 // row j, pixel i < w:  first[j * stride + i] = value at opacity e (0 to 255) by the rule above
 void fill_blend_rows(simd_level level, pixel16* first, std::size_t w, std::size_t h,
                      std::size_t stride, pixel16 value, unsigned e);

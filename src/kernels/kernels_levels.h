@@ -94,6 +94,10 @@ void paint_picked_rows_at(const paint_picked_job& job, const paint_style& style)
 template <simd_level L>
 void pick_affine_run_at(const pick_affine_job& job, bool keyed, pixel16 key);
 
+// portable, avx2 (kernels_x86_transform.cpp)
+template <simd_level L>
+void smooth_affine_run_at(const smooth_affine_job& job, const paint_style& style);
+
 // portable, sse2, avx2, neon
 template <simd_level L>
 void fill_blend_rows_at(pixel16* first, std::size_t w, std::size_t h, std::size_t stride,

@@ -207,6 +207,81 @@ void pick_affine_run_at<simd_level::portable>(const pick_affine_job& job, bool k
     }
 }
 
+namespace {
+
+// The tap's opacity by the canvas's rule: 0 when keyed, else (a opacity + 127) / 255.
+unsigned tap_opacity(const smooth_affine_job& job, const paint_style& style, std::size_t at)
+{
+    if (style.keyed && job.from[at] == style.key)
+        return 0;
+    const unsigned a = job.alpha != nullptr ? job.alpha[at] : 255;
+    return (a * style.opacity + 127) / 255;
+}
+
+// floor(x / 2^k) for x >= -2^17 without shifting a negative value.
+std::int64_t floor_shift(std::int64_t x, int k)
+{
+    constexpr std::int64_t lift = std::int64_t{1} << 17;
+    return ((x + lift) >> k) - (lift >> k);
+}
+
+// Without edges no tap is checked; each field's sum fits 32 bits
+// (16711680 * 63 < 2^30).
+template <bool edge>
+void smooth_affine_portable(const smooth_affine_job& job, const paint_style& style)
+{
+    std::int64_t u = job.u;
+    std::int64_t v = job.v;
+    for (std::size_t q = 0; q < job.n; ++q, u += job.du, v += job.dv) {
+        const std::int64_t tu = floor_shift(u, 9);
+        const std::int64_t tv = floor_shift(v, 9);
+        const std::int64_t su = job.flip_u ? job.mirror_u - tu : tu;
+        const std::int64_t sv = job.flip_v ? job.mirror_v - tv : tv;
+        const std::int64_t i = floor_shift(su, 8);
+        const std::int64_t j = floor_shift(sv, 8);
+        const auto f = static_cast<std::uint32_t>(su & 255);
+        const auto g = static_cast<std::uint32_t>(sv & 255);
+        const std::uint32_t weights[4] = {(256 - f) * (256 - g), f * (256 - g), (256 - f) * g,
+                                          f * g};
+        std::uint32_t w = 0;
+        std::uint32_t r = 0;
+        std::uint32_t gr = 0;
+        std::uint32_t b = 0;
+        for (int t = 0; t < 4; ++t) {
+            const std::int64_t ti = i + (t & 1);
+            const std::int64_t tj = j + (t >> 1);
+            if (edge && (ti < 0 || tj < 0 || ti >= static_cast<std::int64_t>(job.w) ||
+                         tj >= static_cast<std::int64_t>(job.h)))
+                continue;
+            const std::size_t at = job.first + static_cast<std::size_t>(tj) * job.stride +
+                                   static_cast<std::size_t>(ti);
+            const pixel16 s = job.from[at];
+            const std::uint32_t we = weights[t] * tap_opacity(job, style, at);
+            w += we;
+            r += we * (s >> 11);
+            gr += we * (s >> 5 & 0x3F);
+            b += we * (s & 0x1F);
+        }
+        const pixel16 d = job.to[q];
+        const std::uint32_t keep = 16711680 - w;
+        job.to[q] = static_cast<pixel16>((r + keep * (d >> 11)) / 16711680 << 11 |
+                                         (gr + keep * (d >> 5 & 0x3F)) / 16711680 << 5 |
+                                         (b + keep * (d & 0x1F)) / 16711680);
+    }
+}
+
+} // namespace
+
+template <>
+void smooth_affine_run_at<simd_level::portable>(const smooth_affine_job& job,
+                                                const paint_style& style)
+{
+    if (job.edge)
+        smooth_affine_portable<true>(job, style);
+    else
+        smooth_affine_portable<false>(job, style);
+}
+
 template <>
 void fill_blend_rows_at<simd_level::portable>(pixel16* first, std::size_t w, std::size_t h,
                                               std::size_t stride, pixel16 value, unsigned e)
