@@ -938,9 +938,11 @@ TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_
                 for (int bad = -1; bad < w; ++bad) {
                     bytes broken = file;
                     if (bad >= 0) // in the bottom row, which is stored first
-                        broken[broken.size() - 2 * w + bad] = static_cast<std::uint8_t>(bad % 2 ? first + length : first - 1);
-                    expect_same_quiet_decoding(broken, 2 * w, "map " + std::to_string(first) + " x" + std::to_string(map_bits) +
-                                                                  " width " + std::to_string(w) + " bad at " + std::to_string(bad));
+                        broken[broken.size() - 2 * w + bad] =
+                            static_cast<std::uint8_t>(bad % 2 ? first + length : first - 1);
+                    expect_same_quiet_decoding(broken, 2 * w,
+                                               "map " + std::to_string(first) + " x" + std::to_string(map_bits) +
+                                                   " width " + std::to_string(w) + " bad at " + std::to_string(bad));
                 }
             }
         }

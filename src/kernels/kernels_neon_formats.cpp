@@ -278,8 +278,8 @@ index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std
 // On 32-bit ARM a map of one opacity leaves out the third table, and the span
 // is not inlined, like index_quarters: inside the packet walk GCC kept the
 // tables on the stack and reloaded them every group (pixel art counted 4.85
-// instructions a pixel, 3.56 now). aarch64 has the registers and keeps its
-// three tables inlined: the 32-bit form counted 2.22 there against 1.95.
+// instructions a pixel, 3.56 out of line). aarch64 has the registers and keeps
+// its three tables inlined: the 32-bit form counted 2.22 there against 1.95.
 #if defined(__aarch64__)
 std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                               std::size_t n, const stored_format& f,
@@ -292,8 +292,8 @@ std::size_t index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8
 }
 #else
 // Whether all n >= 16 indices are valid, in a pass of their own before any is
-// looked up: 64 indices an instruction by vld4 (their order does not matter
-// here), about eleven instructions for them where a test per group of sixteen
+// looked up: 64 at a time by vld4 (their order does not matter here), fourteen
+// instructions with the loop's for them, where a test per group of sixteen
 // took seven.
 uint8x16_t from_first(uint8x16_t index, uint8x16_t first) { return vsubq_u8(index, first); }
 
@@ -344,7 +344,7 @@ ONE_QUARTER_INLINE void index_valid_span(pixel16* to, std::uint8_t* alpha,
 // one with a bad index goes group by group to find it.
 template <typename Opacity>
 ONE_QUARTER_INLINE std::size_t
-index_one_quarter_valid_or_not(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+index_one_quarter_span(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                std::size_t n, const stored_format& f,
                                const quarter_tables<Opacity>& t, std::size_t q, bool valid)
 {
@@ -368,10 +368,10 @@ index_one_quarter(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std
     if (f.one_opacity) {
         const uint8x16_t one = vdupq_n_u8(static_cast<std::uint8_t>(f.map[f.first] >> 16));
         const quarter_tables<uint8x16_t> t{low, high, one};
-        return index_one_quarter_valid_or_not(to, alpha, src, n, f, t, q, valid);
+        return index_one_quarter_span(to, alpha, src, n, f, t, q, valid);
     }
     const quarter_tables<table64> t{low, high, load_table64(planes + 2 * plane_bytes + 64 * q)};
-    return index_one_quarter_valid_or_not(to, alpha, src, n, f, t, q, valid);
+    return index_one_quarter_span(to, alpha, src, n, f, t, q, valid);
 }
 #endif
 
