@@ -33,19 +33,29 @@ inline __m128i swap_sse2(__m128i v)
     return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
 }
 
-// Four vectors a turn: the swaps of one turn are independent of each other.
+// Eight vectors a turn, all loaded before the first store: four a turn ran at
+// 0.75 to 0.8 of memcpy, eight at 0.8 to 0.95 (each swap takes three
+// operations and a register copy, where SSSE3 shuffles once).
 void copy_be_span(sse2_t, std::uint8_t* out, const pixel16* from, std::size_t n)
 {
     std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
+    for (; i + 64 <= n; i += 64) {
         const __m128i a = load8(from + i);
         const __m128i b = load8(from + i + 8);
         const __m128i c = load8(from + i + 16);
         const __m128i d = load8(from + i + 24);
+        const __m128i e = load8(from + i + 32);
+        const __m128i f = load8(from + i + 40);
+        const __m128i g = load8(from + i + 48);
+        const __m128i h = load8(from + i + 56);
         store16(out + 2 * i, swap_sse2(a));
         store16(out + 2 * i + 16, swap_sse2(b));
         store16(out + 2 * i + 32, swap_sse2(c));
         store16(out + 2 * i + 48, swap_sse2(d));
+        store16(out + 2 * i + 64, swap_sse2(e));
+        store16(out + 2 * i + 80, swap_sse2(f));
+        store16(out + 2 * i + 96, swap_sse2(g));
+        store16(out + 2 * i + 112, swap_sse2(h));
     }
     for (; i + 8 <= n; i += 8)
         store16(out + 2 * i, swap_sse2(load8(from + i)));
