@@ -781,12 +781,16 @@ bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
     return out;
 }
 
-bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+// Packets of 1 to 24 pixels and now and then up to 128; or, as a dithered
+// picture gives them, mostly of 1 to 3 among longer ones.
+bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count, bool dithered)
 {
     bytes out;
     std::size_t n = 0;
     while (n < count) {
-        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128) : random_in(rng, 1, 24);
+        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128)
+                           : dithered                ? random_in(rng, 1, 3)
+                                                     : random_in(rng, 1, 24);
         const bool run = random_in(rng, 0, 1) != 0;
         out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
         const bytes pixels = random_stored(rng, m, run ? 1 : static_cast<std::size_t>(length));
@@ -836,7 +840,8 @@ random_tga make_random_tga(std::mt19937& rng)
     file.insert(file.end(), map.begin(), map.end());
     const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, random_in(rng, 0, 1) ? 0 : 3, zero_alpha};
     const std::size_t count = std::size_t(w) * h;
-    const bytes data = rle ? random_stored_packets(rng, m, count) : random_stored(rng, m, count);
+    const bool dithered = random_in(rng, 0, 1) != 0;
+    const bytes data = rle ? random_stored_packets(rng, m, count, dithered) : random_stored(rng, m, count);
     file.insert(file.end(), data.begin(), data.end());
     const int tail = random_in(rng, 0, 3);
     if (tail == 1) {
@@ -851,7 +856,8 @@ random_tga make_random_tga(std::mt19937& rng)
     const std::string what = "type " + std::to_string(file[2]) + " bpp " + std::to_string(k.bpp) + " " +
                              std::to_string(w) + "x" + std::to_string(h) + " map " + std::to_string(first) +
                              "+" + std::to_string(length) + "x" + std::to_string(map_bits) + " descriptor " +
-                             std::to_string(descriptor) + " tail " + std::to_string(tail);
+                             std::to_string(descriptor) + " tail " + std::to_string(tail) +
+                             (rle && dithered ? " short packets" : "");
     return {file, count, what};
 }
 
