@@ -763,6 +763,8 @@ bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
 {
     bytes out;
     bytes last(m.bytes_per_pixel, 0);
+    if (m.indices) // bad indices only as often as asked
+        last[0] = static_cast<std::uint8_t>(m.first & 0xFF);
     for (std::size_t i = 0; i < count; ++i) {
         if (random_in(rng, 0, 2) != 0) {
             for (auto& b : last)
@@ -838,7 +840,8 @@ random_tga make_random_tga(std::mt19937& rng)
     const pixel_maker entry{(map_bits + 7u) / 8, false, 0, 0, 0, zero_alpha};
     const bytes map = random_stored(rng, entry, static_cast<std::size_t>(length));
     file.insert(file.end(), map.begin(), map.end());
-    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, random_in(rng, 0, 1) ? 0 : 3, zero_alpha};
+    const int bad_in_1000[] = {0, 3, 20};
+    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, bad_in_1000[random_in(rng, 0, 2)], zero_alpha};
     const std::size_t count = std::size_t(w) * h;
     const bool dithered = random_in(rng, 0, 1) != 0;
     const bytes data = rle ? random_stored_packets(rng, m, count, dithered) : random_stored(rng, m, count);
