@@ -444,16 +444,18 @@ inline void packet_indices_portable(std::uint8_t* to, const std::uint8_t* packet
 {
     // The same stores for both kinds, chosen between by a mask: compilers
     // turn a plain choice into the very branch this is here to avoid.
-    const std::uint64_t run = 0 - (std::uint64_t{packet[0]} >> 7);
-    const std::uint64_t repeated = packet[1] * std::uint64_t{0x0101010101010101} & run;
+    const bool run = (packet[0] & 0x80) != 0;
+    const std::uint64_t run_mask = 0 - static_cast<std::uint64_t>(packet[0] >> 7);
+    const std::uint64_t every_byte = 0x0101010101010101u;
+    const std::uint64_t repeated = (every_byte * packet[1]) & run_mask;
     std::uint64_t block[2] = {};
     std::memcpy(block, packet + 1, 16);
-    block[0] = (block[0] & ~run) | repeated;
-    block[1] = (block[1] & ~run) | repeated;
+    block[0] = (block[0] & ~run_mask) | repeated;
+    block[1] = (block[1] & ~run_mask) | repeated;
     std::memcpy(to, block, 16);
     // Packets over 16 pixels are few: a branch will do.
     for (std::size_t i = 16; i < length; i += 16)
-        std::memcpy(to + i, run != 0 ? to : packet + 1 + i, 16);
+        std::memcpy(to + i, run ? to : packet + 1 + i, 16);
 }
 
 inline void skip_pixels(plane_sink& sink, row_cursor& c, std::size_t n)
@@ -503,6 +505,37 @@ inline std::size_t packet_bytes(unsigned header)
 // of a few stores does them for less than a lookup a pixel.
 constexpr unsigned long_run_header = 0x80 | (32 - 1);
 
+// The packets from p on expanded into `indices`, as long as they fit in
+// `limit` pixels and up to a long run, each known to be whole in the data
+// (p <= last_safe); returns the indices put, p past the last packet taken.
+template <typename Level>
+std::size_t gather_group(Level level, std::uint8_t* indices, const std::uint8_t*& p,
+                         const std::uint8_t* last_safe, std::size_t limit)
+{
+    std::size_t n = 0;
+    while (p <= last_safe) {
+        const unsigned header = *p;
+        const std::size_t length = (header & 0x7Fu) + 1;
+        if (n + length > limit || header >= long_run_header)
+            break;
+        packet_indices(level, indices + n, p, length);
+        n += length;
+        p += header < 0x80 ? header + 2 : 2;
+    }
+    return n;
+}
+
+// The packet of a group (from `group` on) that holds its pixel `at`, and in
+// `before` the group's pixels ahead of that packet.
+inline const std::uint8_t* packet_holding(const std::uint8_t* group, std::size_t at,
+                                          std::size_t& before)
+{
+    before = 0;
+    for (; before + (*group & 0x7Fu) + 1 <= at; group += packet_bytes(*group))
+        before += (*group & 0x7Fu) + 1;
+    return group;
+}
+
 // The common packets of colour-mapped data, as expand_common_packets takes
 // them (and leaves them: at a bad index the sink stands at the start of its
 // packet, for the careful path to do again).
@@ -522,30 +555,18 @@ std::size_t expand_index_groups(Level level, plane_sink& sink, const stored_form
     std::size_t done = sink_done(sink);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
     while (p <= last_safe && done < count) {
-        const std::size_t limit = std::min(group_indices, count - done);
         const std::uint8_t* const group = p;
-        std::size_t n = 0;
-        std::size_t length = 0;
-        while (p <= last_safe) {
-            const unsigned header = *p;
-            length = (header & 0x7Fu) + 1;
-            if (n + length > limit || header >= long_run_header)
-                break;
-            packet_indices(level, indices + n, p, length);
-            n += length;
-            p += header < 0x80 ? header + 2 : 2;
-        }
+        const std::size_t n =
+            gather_group(level, indices, p, last_safe, std::min(group_indices, count - done));
         const std::size_t row = sink.row;
         const row_cursor was = c;
         const std::size_t good = put_index_group(level, sink, c, format, indices, n);
         if (good < n) {
-            // Back to the packet that holds the bad index.
             sink.row = row;
             c = was;
-            std::size_t at = 0;
-            for (p = group; at + (*p & 0x7Fu) + 1 <= good; p += packet_bytes(*p))
-                at += (*p & 0x7Fu) + 1;
-            skip_pixels(sink, c, at);
+            std::size_t before = 0;
+            p = packet_holding(group, good, before);
+            skip_pixels(sink, c, before);
             break;
         }
         done += n;
@@ -555,6 +576,7 @@ std::size_t expand_index_groups(Level level, plane_sink& sink, const stored_form
             continue;
         }
         // A long run: filled where it fits in the picture.
+        const std::size_t length = (*p & 0x7Fu) + 1;
         if (length > count - done ||
             !put_common_packet<stored_kind::index8>(level, sink, c, format, p, length))
             break;
