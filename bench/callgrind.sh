@@ -42,6 +42,11 @@ for case in "raw 32bit" "rle 32bit" "raw mapped" "rle mapped" "raw 16bit"; do
   row decode_once decode_once "$case" $case
 done
 echo
+table_head "whole palette, run-length"
+for map in 16/all 64/art 64/all 200/art 200/all 256/art 256/all; do
+  row decode_once decode_once "rle map$map" rle mapped/$map
+done
+echo
 table_head "transparent blit"
 for case in "key disc" "a8 disc" "a8 glow"; do
   row blit_once blit_once "$case" $case

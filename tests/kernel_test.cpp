@@ -774,6 +774,8 @@ bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
 {
     bytes out;
     bytes last(m.bytes_per_pixel, 0);
+    if (m.indices) // bad indices only as often as asked
+        last[0] = static_cast<std::uint8_t>(m.first & 0xFF);
     for (std::size_t i = 0; i < count; ++i) {
         if (random_in(rng, 0, 2) != 0) {
             for (auto& b : last)
@@ -792,12 +794,16 @@ bytes random_stored(std::mt19937& rng, const pixel_maker& m, std::size_t count)
     return out;
 }
 
-bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count)
+// Packets of 1 to 24 pixels and now and then up to 128; or, as a dithered
+// picture gives them, mostly of 1 to 3 among longer ones.
+bytes random_stored_packets(std::mt19937& rng, const pixel_maker& m, std::size_t count, bool dithered)
 {
     bytes out;
     std::size_t n = 0;
     while (n < count) {
-        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128) : random_in(rng, 1, 24);
+        const int length = random_in(rng, 0, 9) == 0 ? random_in(rng, 1, 128)
+                           : dithered                ? random_in(rng, 1, 3)
+                                                     : random_in(rng, 1, 24);
         const bool run = random_in(rng, 0, 1) != 0;
         out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
         const bytes pixels = random_stored(rng, m, run ? 1 : static_cast<std::size_t>(length));
@@ -845,9 +851,11 @@ random_tga make_random_tga(std::mt19937& rng)
     const pixel_maker entry{(map_bits + 7u) / 8, false, 0, 0, 0, zero_alpha};
     const bytes map = random_stored(rng, entry, static_cast<std::size_t>(length));
     file.insert(file.end(), map.begin(), map.end());
-    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, random_in(rng, 0, 1) ? 0 : 3, zero_alpha};
+    const int bad_in_1000[] = {0, 3, 20};
+    const pixel_maker m{(k.bpp + 7u) / 8, mapped, first, length, bad_in_1000[random_in(rng, 0, 2)], zero_alpha};
     const std::size_t count = std::size_t(w) * h;
-    const bytes data = rle ? random_stored_packets(rng, m, count) : random_stored(rng, m, count);
+    const bool dithered = random_in(rng, 0, 1) != 0;
+    const bytes data = rle ? random_stored_packets(rng, m, count, dithered) : random_stored(rng, m, count);
     file.insert(file.end(), data.begin(), data.end());
     const int tail = random_in(rng, 0, 3);
     if (tail == 1) {
@@ -862,7 +870,8 @@ random_tga make_random_tga(std::mt19937& rng)
     const std::string what = "type " + std::to_string(file[2]) + " bpp " + std::to_string(k.bpp) + " " +
                              std::to_string(w) + "x" + std::to_string(h) + " map " + std::to_string(first) +
                              "+" + std::to_string(length) + "x" + std::to_string(map_bits) + " descriptor " +
-                             std::to_string(descriptor) + " tail " + std::to_string(tail);
+                             std::to_string(descriptor) + " tail " + std::to_string(tail) +
+                             (rle && dithered ? " short packets" : "");
     return {file, count, what};
 }
 

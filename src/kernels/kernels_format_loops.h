@@ -10,6 +10,8 @@
 //   index_span(tag, to, alpha, src, n, format) -> pixels done: n, or the
 //                                                 position of the first bad index
 //   run_span(tag, to, alpha, n, pixel, a)      to[i] = pixel, alpha[i] = a
+//   packet_indices(tag, to, packet, length)    a run-length packet of indices
+//                                                 expanded, in 16-byte blocks
 //
 // found, like the others, by argument-dependent lookup on the tag.
 #pragma once
@@ -417,6 +419,174 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     return static_cast<std::size_t>(p - data);
 }
 
+// ------------------------------------------------ colour-mapped run-length data
+//
+// A dithered picture in a whole palette is packets of one to three pixels, and
+// per packet the walk above spends a header, a choice of span and a branch the
+// processor cannot guess (run or raw, and how long). Here a group of packets is
+// first expanded into the indices it stands for, every packet by the same few
+// stores whatever its kind and length, and the group is then looked up as raw
+// spans, one a row piece: a bad index stops the lookup exactly where a packet
+// at a time would have stopped.
+
+// Indices a group expands to, in the sink's pixel scratch (the common packets
+// never mirror, so it is free): a packet's last store may run 15 bytes past its
+// end, and the opacities of a picture without a plane go to scratch_alpha.
+constexpr std::size_t group_indices = scratch_pixels;
+static_assert(group_indices + 15 <= sizeof(plane_sink::scratch), "room for the last store");
+
+// A packet's indices at `to`, whole 16-byte blocks: a run's index repeated, or
+// a raw packet's copied with the bytes after it (overwritten by what follows).
+// The packet's own 129 bytes must be readable. Each level supplies it as
+// packet_indices(tag, to, packet, length); this is the one without vectors.
+inline void packet_indices_portable(std::uint8_t* to, const std::uint8_t* packet,
+                                    std::size_t length)
+{
+    // The same stores for both kinds, chosen between by a mask: compilers
+    // turn a plain choice into the very branch this is here to avoid.
+    const bool run = (packet[0] & 0x80) != 0;
+    const std::uint64_t run_mask = 0 - static_cast<std::uint64_t>(packet[0] >> 7);
+    const std::uint64_t every_byte = 0x0101010101010101u;
+    const std::uint64_t repeated = (every_byte * packet[1]) & run_mask;
+    std::uint64_t block[2] = {};
+    std::memcpy(block, packet + 1, 16);
+    block[0] = (block[0] & ~run_mask) | repeated;
+    block[1] = (block[1] & ~run_mask) | repeated;
+    std::memcpy(to, block, 16);
+    // Packets over 16 pixels are few: a branch will do.
+    for (std::size_t i = 16; i < length; i += 16)
+        std::memcpy(to + i, run ? to : packet + 1 + i, 16);
+}
+
+inline void skip_pixels(plane_sink& sink, row_cursor& c, std::size_t n)
+{
+    while (n > 0) {
+        const std::size_t k = std::min(n, c.room);
+        c.at += k;
+        c.room -= k;
+        n -= k;
+        if (c.room == 0)
+            next_row(sink, c);
+    }
+}
+
+// The n indices of a group looked up into place from the cursor on, split at
+// row ends; returns how many were good (n, or the position of the first bad
+// one, every pixel before it put).
+template <typename Level>
+std::size_t put_index_group(Level level, plane_sink& sink, row_cursor& c, const stored_format& f,
+                            const std::uint8_t* indices, std::size_t n)
+{
+    pixel16* const pixels = sink.planes.pixels;
+    std::uint8_t* const alpha = sink.planes.alpha;
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t k = std::min(c.room, n - done);
+        std::uint8_t* const opacities = alpha != nullptr ? alpha + c.at : sink.scratch_alpha;
+        const std::size_t good =
+            convert_as<stored_kind::index8>(level, f, pixels + c.at, opacities, indices + done, k);
+        done += good;
+        if (good < k)
+            break;
+        c.at += k;
+        c.room -= k;
+        if (c.room == 0)
+            next_row(sink, c);
+    }
+    return done;
+}
+
+inline std::size_t packet_bytes(unsigned header)
+{
+    return header & 0x80 ? 2 : (header & 0x7Fu) + 2;
+}
+
+// Runs this long (headers from this one up) are filled as they stand: a fill
+// of a few stores does them for less than a lookup a pixel.
+constexpr unsigned long_run_header = 0x80 | (32 - 1);
+
+// The packets from p on expanded into `indices`, as long as they fit in
+// `limit` pixels and up to a long run, each known to be whole in the data
+// (p <= last_safe); returns the indices put, p past the last packet taken.
+template <typename Level>
+std::size_t gather_group(Level level, std::uint8_t* indices, const std::uint8_t*& p,
+                         const std::uint8_t* last_safe, std::size_t limit)
+{
+    std::size_t n = 0;
+    while (p <= last_safe) {
+        const unsigned header = *p;
+        const std::size_t length = (header & 0x7Fu) + 1;
+        if (n + length > limit || header >= long_run_header)
+            break;
+        packet_indices(level, indices + n, p, length);
+        n += length;
+        p += header < 0x80 ? header + 2 : 2;
+    }
+    return n;
+}
+
+// The packet of a group (from `group` on) that holds its pixel `at`, and in
+// `before` the group's pixels ahead of that packet.
+inline const std::uint8_t* packet_holding(const std::uint8_t* group, std::size_t at,
+                                          std::size_t& before)
+{
+    before = 0;
+    for (; before + (*group & 0x7Fu) + 1 <= at; group += packet_bytes(*group))
+        before += (*group & 0x7Fu) + 1;
+    return group;
+}
+
+// The common packets of colour-mapped data, as expand_common_packets takes
+// them (and leaves them: at a bad index the sink stands at the start of its
+// packet, for the careful path to do again).
+template <typename Level>
+std::size_t expand_index_groups(Level level, plane_sink& sink, const stored_format& f,
+                                const std::uint8_t* data, std::size_t size)
+{
+    constexpr std::size_t largest = 1 + 128;
+    const std::size_t w = sink.planes.w;
+    const std::size_t count = w * sink.planes.h;
+    if (size < largest || sink.planes.right_to_left || sink.row == sink.planes.h)
+        return 0;
+    const stored_format format = f; // see expand_common_packets
+    std::uint8_t* const indices = reinterpret_cast<std::uint8_t*>(sink.scratch);
+    const std::uint8_t* p = data;
+    const std::uint8_t* const last_safe = data + (size - largest);
+    std::size_t done = sink_done(sink);
+    row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
+    while (p <= last_safe && done < count) {
+        const std::uint8_t* const group = p;
+        const std::size_t n =
+            gather_group(level, indices, p, last_safe, std::min(group_indices, count - done));
+        const std::size_t row = sink.row;
+        const row_cursor was = c;
+        const std::size_t good = put_index_group(level, sink, c, format, indices, n);
+        if (good < n) {
+            sink.row = row;
+            c = was;
+            std::size_t before = 0;
+            p = packet_holding(group, good, before);
+            skip_pixels(sink, c, before);
+            break;
+        }
+        done += n;
+        if (p > last_safe || *p < long_run_header) {
+            if (n == 0)
+                break; // the next packet runs past the picture's end
+            continue;
+        }
+        // A long run: filled where it fits in the picture.
+        const std::size_t length = (*p & 0x7Fu) + 1;
+        if (length > count - done ||
+            !put_common_packet<stored_kind::index8>(level, sink, c, format, p, length))
+            break;
+        done += length;
+        p += 2;
+    }
+    sink.col = w - c.room;
+    return static_cast<std::size_t>(p - data);
+}
+
 template <typename Level>
 std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_format& f,
                                   const std::uint8_t* data, std::size_t size)
@@ -430,8 +600,7 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
         return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
     case stored_kind::grey_alpha16:
         return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
-    case stored_kind::index8:
-        return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
+    case stored_kind::index8: return expand_index_groups(level, sink, f, data, size);
     }
     return 0;
 }

@@ -91,10 +91,36 @@ void grey_alpha_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::ui
     grey_alpha_span_portable(to, alpha, src, n);
 }
 
+// Maps whose entries share one opacity (every map of 24-bit entries): the
+// opacities are one constant, and a pixel is one lookup.
+std::size_t index_span_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                                   std::size_t n, const stored_format& f)
+{
+    const std::uint32_t* const map = f.map;
+    const unsigned first = f.first;
+    const unsigned count = f.end - f.first;
+    const auto opacity = static_cast<std::uint8_t>(map[first] >> 16);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned index = src[i];
+        if (index - first >= count) // as index_valid
+            return i;
+        to[i] = static_cast<pixel16>(map[index]);
+        alpha[i] = opacity;
+    }
+    return n;
+}
+
 std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                        std::size_t n, const stored_format& f)
 {
+    if (f.one_opacity && f.end > f.first)
+        return index_span_one_opacity(to, alpha, src, n, f);
     return index_span_portable(to, alpha, src, n, f);
+}
+
+void packet_indices(portable_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
+{
+    packet_indices_portable(to, packet, length);
 }
 
 void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,

@@ -483,6 +483,30 @@ __attribute__((target("avx2"))) void run_span(avx2_t, pixel16* to, std::uint8_t*
     fill_bytes_avx2(alpha, n, a);
 }
 
+// A run-length packet's indices, as packet_indices_portable, by one byte
+// shuffle: a raw packet's bytes as they stand, or a run's one index in every
+// lane.
+__attribute__((target("ssse3"))) void packet_indices_ssse3(std::uint8_t* to,
+                                                          const std::uint8_t* packet,
+                                                          std::size_t length)
+{
+    // The raw packets' control, then at 128 (a run's header bit) the runs'.
+    alignas(16) static const std::uint8_t controls[128 + 16] = {0, 1, 2,  3,  4,  5,  6,  7,
+                                                                8, 9, 10, 11, 12, 13, 14, 15};
+    const __m128i control =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(controls + (packet[0] & 0x80)));
+    const __m128i first =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1)), control);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), first);
+    // Packets over 16 pixels are few: a branch will do.
+    for (std::size_t i = 16; i < length; i += 16) {
+        const __m128i next = packet[0] & 0x80
+                                 ? first
+                                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1 + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), next);
+    }
+}
+
 // Thirty-two indices, all checked first: a block holding a bad one is left
 // to the pixel-at-a-time loop, which stops exactly there. Eight map entries a
 // gather, each pixel | opacity << 16.
@@ -843,11 +867,11 @@ __attribute__((target("ssse3"))) std::size_t index_span(ssse3_t, pixel16* to, st
     // The shortest spans are not worth the tables.
     if (n < 8)
         return index_span_portable(to, alpha, src, n, f);
+    // Sixteen indices a step do not pay for three or four tables a plane: maps
+    // of 33 to 64 entries ran faster by one load an index.
     switch (shuffle_tables(f)) {
     case 1: return index_span_shuffled_ssse3<1>(to, alpha, src, n, f);
     case 2: return index_span_shuffled_ssse3<2>(to, alpha, src, n, f);
-    case 3: return index_span_shuffled_ssse3<3>(to, alpha, src, n, f);
-    case 4: return index_span_shuffled_ssse3<4>(to, alpha, src, n, f);
     default: return index_span_unshuffled(to, alpha, src, n, f);
     }
 }
@@ -868,6 +892,22 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
             return index_span_one_opacity(to, alpha, src, n, f);
         return index_span_avx2(to, alpha, src, n, f);
     }
+}
+
+void packet_indices(sse2_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
+{
+    packet_indices_portable(to, packet, length);
+}
+__attribute__((target("ssse3"))) void packet_indices(ssse3_t, std::uint8_t* to,
+                                                     const std::uint8_t* packet,
+                                                     std::size_t length)
+{
+    packet_indices_ssse3(to, packet, length);
+}
+__attribute__((target("avx2"))) void packet_indices(avx2_t, std::uint8_t* to,
+                                                    const std::uint8_t* packet, std::size_t length)
+{
+    packet_indices_ssse3(to, packet, length);
 }
 
 void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
