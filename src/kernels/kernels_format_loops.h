@@ -12,6 +12,8 @@
 //   run_span(tag, to, alpha, n, pixel, a)      to[i] = pixel, alpha[i] = a
 //   packet_indices(tag, to, packet, length)    a run-length packet of indices
 //                                                 expanded, in 16-byte blocks
+//   groups_index_packets(tag)                  constexpr: true where the level
+//                                                 has packet_indices (below)
 //
 // found, like the others, by argument-dependent lookup on the tag.
 #pragma once
@@ -429,6 +431,17 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
 // spans, one a row piece: a bad index stops the lookup exactly where a packet
 // at a time would have stopped.
 
+// Only the x86 levels take groups. On an out-of-order x86 core the stores that
+// replace the per-packet branches win; counted on ARM they cost more
+// instructions than they save (32-bit ARM with NEON, a 256-entry map: 8.9
+// instructions a pixel a packet at a time, 15.1 in groups), and the cores that
+// draw 16-bit sprites there mostly run in order, where a branch costs little.
+template <typename Level>
+constexpr bool groups_index_packets(Level)
+{
+    return false;
+}
+
 // Indices a group expands to, in the sink's pixel scratch (the common packets
 // never mirror, so it is free): a packet's last store may run 15 bytes past its
 // end, and the opacities of a picture without a plane go to scratch_alpha.
@@ -600,7 +613,11 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
         return expand_common_packets<stored_kind::grey8>(level, sink, f, data, size);
     case stored_kind::grey_alpha16:
         return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
-    case stored_kind::index8: return expand_index_groups(level, sink, f, data, size);
+    case stored_kind::index8:
+        if constexpr (groups_index_packets(Level{}))
+            return expand_index_groups(level, sink, f, data, size);
+        else
+            return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
     }
     return 0;
 }

@@ -591,11 +591,6 @@ std::size_t index_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint
     return index_span_neon(to, alpha, src, n, f);
 }
 
-void packet_indices(neon_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
-{
-    packet_indices_portable(to, packet, length);
-}
-
 void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
               std::uint8_t a)
 {

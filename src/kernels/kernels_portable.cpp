@@ -118,11 +118,6 @@ std::size_t index_span(portable_t, pixel16* to, std::uint8_t* alpha, const std::
     return index_span_portable(to, alpha, src, n, f);
 }
 
-void packet_indices(portable_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
-{
-    packet_indices_portable(to, packet, length);
-}
-
 void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
               std::uint8_t a)
 {

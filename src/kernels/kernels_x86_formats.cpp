@@ -26,6 +26,12 @@ struct avx2_t {};
 // that stream their stores.
 struct avx2_streaming_t : avx2_t {};
 
+// Colour-mapped run-length data a group of packets at a time (kernels_format_loops.h).
+constexpr bool groups_index_packets(sse2_t) { return true; }
+constexpr bool groups_index_packets(ssse3_t) { return true; }
+constexpr bool groups_index_packets(avx2_t) { return true; }
+constexpr bool groups_index_packets(avx2_streaming_t) { return true; }
+
 void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
 void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
 __attribute__((target("avx2"))) void fill_span(avx2_t, pixel16* to, std::size_t n, pixel16 value)
