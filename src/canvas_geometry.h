@@ -1,6 +1,7 @@
 // What the canvas operations share: their checks, the clip, the part of the
-// area that lies inside the source, the `drawn` rectangle, and the landing of
-// one pixel (canvas.h, steps 2 to 6). Private to the library.
+// area that lies inside the source, the `drawn` rectangle and where an area
+// position lies in the source (the kernels do the landing). Private to the
+// library.
 //
 // All rectangle arithmetic is in 64 bits, on half-open ranges [x0, x1): with
 // int32 positions and sizes and 16-bit sprites nothing here can overflow.
