@@ -29,15 +29,25 @@ namespace {
 
 constexpr std::int64_t lane_limit = std::int64_t{1} << 31;
 
+// A run of n positions from (u, v) by (du, dv), and the source's pixel count,
+// below the lanes' limit at both ends; the ends' positions in `u_end`, `v_end`.
+bool run_below_limit(std::size_t n, std::size_t count, std::int64_t u, std::int64_t du,
+                     std::int64_t v, std::int64_t dv, std::int64_t& u_end, std::int64_t& v_end)
+{
+    if (n == 0 || count >= static_cast<std::size_t>(lane_limit))
+        return false;
+    const auto last = static_cast<std::int64_t>(n - 1);
+    u_end = u + last * du;
+    v_end = v + last * dv;
+    return u < lane_limit && v < lane_limit && u_end < lane_limit && v_end < lane_limit;
+}
+
 bool fits_lanes(const pick_affine_job& job)
 {
-    if (job.n == 0 || job.count >= static_cast<std::size_t>(lane_limit))
-        return false;
-    const auto last = static_cast<std::int64_t>(job.n - 1);
-    const std::int64_t u_end = job.u + last * job.du;
-    const std::int64_t v_end = job.v + last * job.dv;
-    return job.u < lane_limit && job.v < lane_limit && u_end >= 0 && u_end < lane_limit &&
-           v_end >= 0 && v_end < lane_limit;
+    std::int64_t u_end = 0;
+    std::int64_t v_end = 0;
+    return run_below_limit(job.n, job.count, job.u, job.du, job.v, job.dv, u_end, v_end) &&
+           u_end >= 0 && v_end >= 0;
 }
 
 // The low 32 bits: lanes stepped by wrapping adds stay exact where the true
@@ -113,12 +123,9 @@ namespace {
 
 bool fits_lanes(const smooth_affine_job& job)
 {
-    if (job.n == 0 || job.count >= static_cast<std::size_t>(lane_limit))
-        return false;
-    const auto last = static_cast<std::int64_t>(job.n - 1);
-    const std::int64_t u_end = job.u + last * job.du;
-    const std::int64_t v_end = job.v + last * job.dv;
-    return job.u < lane_limit && job.v < lane_limit && u_end < lane_limit && v_end < lane_limit &&
+    std::int64_t u_end = 0;
+    std::int64_t v_end = 0;
+    return run_below_limit(job.n, job.count, job.u, job.du, job.v, job.dv, u_end, v_end) &&
            job.mirror_u < lane_limit && job.mirror_v < lane_limit;
 }
 
