@@ -123,12 +123,15 @@ fuzz-run:
 	if [ $$failed != 0 ]; then tail -n 60 $(addprefix $(FUZZ_BUILD)/,$(addsuffix .log,$(FUZZ_TARGETS))); \
 	  echo "fuzzing found a fault: see $(FUZZ_BUILD)/findings/"; exit 1; fi
 
-# clang-tidy with the main build's compile commands, then cppcheck; any finding fails.
-# clang-tidy's analyser takes minutes a core, so the files go one to a process,
-# a process a core, largest first.
+# clang-tidy with the main build's compile commands, one a file (see
+# cmake/lint_commands.cmake), then cppcheck; any finding fails. clang-tidy's
+# analyser takes minutes a core, so the files go one to a process, a process a
+# core, largest first.
 lint: build
+	cmake -DIN=$(BUILD)/compile_commands.json -DOUT=$(BUILD)/lint/compile_commands.json \
+	  -P cmake/lint_commands.cmake
 	ls -S src/*.cpp src/kernels/*.cpp viewer/*.cpp | \
-	  xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*'
+	  xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD)/lint --quiet --warnings-as-errors='*'
 	cppcheck -j $(JOBS) --std=c++17 --language=c++ --enable=warning,style,performance,portability \
 	  --error-exitcode=1 --inline-suppr --quiet --suppress=missingIncludeSystem -I include -I src src/ viewer/
 
@@ -158,8 +161,12 @@ bench-build: deps
 	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 
-bench-smoke: bench-build
-	./$(BENCH_BUILD)/bench/velmora_bench --benchmark_min_time=0.000001
+# The smoke run checks bytes, not speed: it builds the benchmarks in the main
+# build, beside the library the tests have just built.
+bench-smoke: build
+	cmake -S . -B $(BUILD) -DVELMORA_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target velmora_bench
+	./$(BUILD)/bench/velmora_bench --benchmark_min_time=0.000001
 
 # Packages only these local targets need, installed by `deps` when they run.
 bench: DEBS += python3 gnuplot-nox
