@@ -5,7 +5,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 # Debian packages the build and the tests need; each area adds its own.
-DEBS := cmake make g++ clang pkg-config libgtest-dev libsdl1.2-dev
+DEBS := cmake make ninja-build g++ clang pkg-config libgtest-dev libsdl1.2-dev
+
+# A new build folder gets Ninja, which compiles a program's objects while the
+# libraries it links are still being built (Make's generator waits for them);
+# a folder keeps the generator it was made with.
+new_generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
 
 # The steps of `make test`, in order; each area adds its own.
 TEST_STEPS := test-unit
@@ -49,7 +54,7 @@ deps:
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(call new_generator,$(BUILD)) $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -84,12 +89,12 @@ SANITIZER_ENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:check_initializati
 .PHONY: test-sanitize fuzz-build fuzz fuzz-smoke fuzz-and-lint fuzz-run lint
 
 test-sanitize: deps
-	cmake -S . -B $(ASAN_BUILD) -DVELMORA_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) $(call new_generator,$(ASAN_BUILD)) -DVELMORA_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 fuzz-build: deps
-	cmake -S . -B $(FUZZ_BUILD) -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake -S . -B $(FUZZ_BUILD) $(call new_generator,$(FUZZ_BUILD)) -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target tga_fuzz draw_fuzz make_fuzz_corpus
 	$(FUZZ_BUILD)/make_fuzz_corpus $(FUZZ_BUILD)/seeds
 
@@ -157,7 +162,7 @@ BENCH_ARGS ?= --benchmark_repetitions=30 --benchmark_min_time=0.05 \
 .PHONY: bench-build bench bench-smoke bench-callgrind viewer-costs bench-aarch64
 
 bench-build: deps
-	cmake -S . -B $(BENCH_BUILD) -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
+	cmake -S . -B $(BENCH_BUILD) $(call new_generator,$(BENCH_BUILD)) -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
 	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 
@@ -221,7 +226,7 @@ cross-digests: configure
 	ctest --test-dir $(BUILD) --output-on-failure -R '^decode_digests[.]are_written'
 
 $(addprefix test-cross-,$(CROSS_ARCHS)): test-cross-%: cross-digests
-	cmake -S . -B build-$* --toolchain $(CROSS_TOOLCHAIN) -DVELMORA_VIEWER=OFF \
+	cmake -S . -B build-$* $(call new_generator,build-$*) --toolchain $(CROSS_TOOLCHAIN) -DVELMORA_VIEWER=OFF \
 	  -DVELMORA_GTEST_SOURCE=/usr/src/googletest -DVELMORA_DIGEST_REFERENCE=$(CROSS_DIGESTS) \
 	  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
 	cmake --build build-$* -j $(JOBS) --target $(CROSS_TARGETS)
@@ -252,7 +257,7 @@ test-cross: test-cross-cortex-m
 test-cross-cortex-m: $(addprefix test-cross-,$(CORTEX_M_CPUS))
 
 $(CORTEX_M_TARGETS): test-cross-%: deps
-	cmake -S . -B build-$* --toolchain cmake/toolchains/arm-none-eabi.cmake \
+	cmake -S . -B build-$* $(call new_generator,build-$*) --toolchain cmake/toolchains/arm-none-eabi.cmake \
 	  -DVELMORA_CORTEX_M_CPU=$* -DVELMORA_VIEWER=OFF -DVELMORA_TESTS=OFF
 	cmake --build build-$* -j $(JOBS) --target mcu_test
 	ctest --test-dir build-$* --output-on-failure
