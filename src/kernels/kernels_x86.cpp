@@ -752,8 +752,8 @@ __attribute__((target("avx2"))) inline void land_block(pixel16* to, __m128i p, _
 }
 
 // Strip blocks b .. b + 3 on every group of rows that repeats one source row:
-// copies store each block to every row of the group; keys (groups of one row)
-// keep the destination where the source is the key.
+// each block is picked once and landed on every row of the group (a key keeps
+// each row's own destination where the source is the key).
 template <bool keyed>
 __attribute__((target("avx2"))) void shuffle_strip(const paint_picked_job& job,
                                                    const shuffle_blocks& sb, std::size_t b,
@@ -800,7 +800,7 @@ __attribute__((target("avx2"))) bool pick_by_shuffles(avx2_t, const paint_picked
     std::uint8_t groups[paint_chunk];
     for (std::size_t r = 0; r < job.h;) {
         std::size_t same = 1;
-        while (!keyed && r + same < job.h && same < 255 && job.rows[r + same] == job.rows[r])
+        while (r + same < job.h && same < 255 && job.rows[r + same] == job.rows[r])
             ++same;
         groups[r] = static_cast<std::uint8_t>(same);
         r += same;
