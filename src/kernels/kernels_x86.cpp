@@ -690,12 +690,11 @@ __attribute__((target("avx2"))) void repeat_rows_avx2(pixel16* to, std::size_t s
 // source pixels (enlargements, and shrinks by little) take each block with one
 // load of its source row and one byte shuffle. The shuffles are made once per
 // job; strips of four blocks then run down all rows with theirs in registers.
-// The gather this replaces read the column table once a pixel between the
-// row's stores, and its speed depended on where the table on the stack lay
-// from the destination: loads 4 KiB from a pending store wait for it (the
-// core compares only the low 12 address bits), and one run in three was 1.5
-// to 1.7 times slower. Here the loads in the loop are the source row and the
-// row offsets, one every 16 bytes stored or one a row.
+// The gather reads the column table once a pixel between the row's stores,
+// and its speed depended on where the table on the stack lay from the
+// destination (some offsets ran 1.3 to 1.8 times slower: most likely loads
+// whose low 12 address bits matched a pending store waited for it). Here the
+// loop loads the source row, one 16-byte load a block, and a row offset a row.
 constexpr std::size_t strip_blocks = 4;
 constexpr std::size_t most_blocks = paint_chunk / 8 + strip_blocks;
 
@@ -759,8 +758,10 @@ __attribute__((target("avx2"))) void shuffle_strip(const paint_picked_job& job,
                                                    const shuffle_blocks& sb, std::size_t b,
                                                    const std::uint8_t* groups, pixel16 key)
 {
-    const __m128i m0 = sb.masks[b], m1 = sb.masks[b + 1], m2 = sb.masks[b + 2],
-                  m3 = sb.masks[b + 3];
+    const __m128i m0 = sb.masks[b];
+    const __m128i m1 = sb.masks[b + 1];
+    const __m128i m2 = sb.masks[b + 2];
+    const __m128i m3 = sb.masks[b + 3];
     const pixel16* const f0 = job.from + sb.starts[b];
     const pixel16* const f1 = job.from + sb.starts[b + 1];
     const pixel16* const f2 = job.from + sb.starts[b + 2];
@@ -775,8 +776,10 @@ __attribute__((target("avx2"))) void shuffle_strip(const paint_picked_job& job,
     const __m128i k = _mm_set1_epi16(static_cast<short>(key));
     for (std::size_t r = 0; r < h; r += groups[r]) {
         const std::size_t f = rows[r];
-        const __m128i p0 = pick_block(f0 + f, m0), p1 = pick_block(f1 + f, m1),
-                      p2 = pick_block(f2 + f, m2), p3 = pick_block(f3 + f, m3);
+        const __m128i p0 = pick_block(f0 + f, m0);
+        const __m128i p1 = pick_block(f1 + f, m1);
+        const __m128i p2 = pick_block(f2 + f, m2);
+        const __m128i p3 = pick_block(f3 + f, m3);
         for (std::size_t at = r * stride, end = (r + groups[r]) * stride; at != end; at += stride) {
             land_block<keyed>(t0 + at, p0, k);
             land_block<keyed>(t1 + at, p1, k);
