@@ -174,7 +174,7 @@ TEST(canvas, wide_stretches_at_every_level_match_the_plain_model)
 {
     std::mt19937 rng(2718);
     for (simd_level level : levels_here()) {
-        for (int round = 0; round < 120; ++round) {
+        for (int round = 0; round < 90; ++round) { // every third nearest
             const auto sw = static_cast<std::uint16_t>(rand_in(rng, 1, round % 3 ? 300 : 3000));
             const auto sh = static_cast<std::uint16_t>(rand_in(rng, 1, 9));
             fenced_sprite src(sw, sh), fast(static_cast<std::uint16_t>(rand_in(rng, 1, 700)), 9),
@@ -191,7 +191,7 @@ TEST(canvas, wide_stretches_at_every_level_match_the_plain_model)
                               static_cast<std::uint16_t>(sw - rand_in(rng, -3, sw / 8)), sh};
             draw_t d{&src.sprite, rand_in(rng, 0, 1) ? &area : nullptr,
                      rand_in(rng, 0, 2) == 0 ? alpha.data() + 64 : nullptr,
-                     (round % 2 ? draw_smooth : 0) | static_cast<std::uint32_t>(rand_in(rng, 0, 7)),
+                     (round % 3 != 1 ? draw_smooth : 0) | static_cast<std::uint32_t>(rand_in(rng, 0, 7)),
                      src.sprite.pixels[0],
                      static_cast<std::uint8_t>(rand_in(rng, 0, 2) ? 255 : rand_in(rng, 0, 255))};
             const int kind = rand_in(rng, 0, 4); // 2x, 3x, any width, about the area's

@@ -705,7 +705,7 @@ struct shuffle_blocks {
     std::size_t count;               // a whole number of strips: the last block repeats
 };
 
-// False when some block's columns lie more than eight apart.
+// False when some block's eight columns span more than eight source pixels.
 __attribute__((target("avx2"))) bool make_shuffle_blocks(const paint_picked_job& job,
                                                           shuffle_blocks& out)
 {
