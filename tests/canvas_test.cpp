@@ -189,9 +189,10 @@ TEST(canvas, wide_stretches_at_every_level_match_the_plain_model)
                 alpha[64 + i] = static_cast<std::uint8_t>(rand_in(rng, 0, 2) ? 255 : rng());
             const area_t area{static_cast<std::uint16_t>(rand_in(rng, 0, sw / 8)), 0,
                               static_cast<std::uint16_t>(sw - rand_in(rng, -3, sw / 8)), sh};
+            const std::uint32_t filter = round % 3 != 1 ? std::uint32_t{draw_smooth} : 0;
             draw_t d{&src.sprite, rand_in(rng, 0, 1) ? &area : nullptr,
                      rand_in(rng, 0, 2) == 0 ? alpha.data() + 64 : nullptr,
-                     (round % 3 != 1 ? draw_smooth : 0) | static_cast<std::uint32_t>(rand_in(rng, 0, 7)),
+                     filter | static_cast<std::uint32_t>(rand_in(rng, 0, 7)),
                      src.sprite.pixels[0],
                      static_cast<std::uint8_t>(rand_in(rng, 0, 2) ? 255 : rand_in(rng, 0, 255))};
             const int kind = rand_in(rng, 0, 4); // 2x, 3x, any width, about the area's
