@@ -97,6 +97,7 @@ int stretch_nearest(simd_level level, canvas_t* canvas, const draw_t* d, const a
             nearest_table(ay, y, h, d->src->w, rows);
             paint_picked_job job{canvas->sprite->pixels + y * static_cast<i64>(stride) + x,
                                  stride, d->src->pixels, d->alpha, rows, columns, w, h};
+            job.row_width = d->src->w;
             if (repeat > 0) {
                 job.repeat = static_cast<std::size_t>(repeat);
                 job.phase = static_cast<std::size_t>((x - ax.start) % repeat);

@@ -214,6 +214,8 @@ void paint_rows(simd_level level, const paint_rows_job& job, const paint_style& 
 // repeat > 0 says that the columns are a whole-number enlargement:
 // columns[i] = columns[0] + (phase + i) / repeat, phase < repeat; a plain copy
 // then reads columns[0] only, so the table may be shorter than w.
+// row_width > 0 lets a kernel read any of from[rows[r] + [0, row_width)], not
+// only the picked pixels (a whole source row: loads of eight neighbours).
 struct paint_picked_job {
     pixel16* to;
     std::size_t to_stride;
@@ -223,6 +225,7 @@ struct paint_picked_job {
     const std::size_t* columns;
     std::size_t w, h;
     std::size_t repeat = 0, phase = 0;
+    std::size_t row_width = 0;
 };
 void paint_picked_rows(simd_level level, const paint_picked_job& job, const paint_style& style);
 

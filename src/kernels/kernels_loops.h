@@ -530,10 +530,21 @@ void paint_picked_run(Level level, paint_kind kind, const paint_picked_job& job,
     paint_run(level, kind, t, picked, job.alpha != nullptr ? picked_alpha : nullptr, 1, n, style);
 }
 
+// A level may paint a whole job of copies or keys by other means
+// (pick_by_shuffles(tag, ...) beside this); false: it did not.
+template <typename Level>
+bool pick_by_shuffles(Level, const paint_picked_job&, paint_kind, const paint_style&)
+{
+    return false;
+}
+
 template <typename Level>
 void paint_picked_with(Level level, const paint_picked_job& job, const paint_style& style)
 {
     const paint_kind kind = kind_of(style, job.alpha != nullptr);
+    const bool repeated_copy = kind == paint_kind::copy && job.repeat > 0;
+    if (!repeated_copy && pick_by_shuffles(level, job, kind, style))
+        return;
     for (std::size_t r = 0; r < job.h;) {
         std::size_t same = 1; // rows from the same source row, painted alike
         while (kind == paint_kind::copy && r + same < job.h && job.rows[r + same] == job.rows[r])
