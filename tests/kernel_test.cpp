@@ -969,4 +969,40 @@ TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_
     }
 }
 
+// A whole palette with every one of its 256 entries used, as paint programs and
+// indexed photographs give it: stretches of one index (runs when run-length)
+// in a random order, rows that end inside a block; 24-bit entries share one
+// opacity, 32-bit ones do not.
+TEST(tga_to_sprite16, a_whole_palette_with_every_entry_used_decodes_alike_at_every_level)
+{
+    std::mt19937 rng(16);
+    for (const std::uint8_t map_bits : {24, 32}) {
+        for (const bool run_length : {false, true}) {
+            for (const int w : {37, 256, 300}) {
+                std::vector<int> order(256);
+                for (int i = 0; i < 256; ++i)
+                    order[static_cast<std::size_t>(i)] = i;
+                std::shuffle(order.begin(), order.end(), rng);
+                bytes indices;
+                for (const int index : order)
+                    indices.insert(indices.end(), static_cast<std::size_t>(random_in(rng, 1, 6)),
+                                   static_cast<std::uint8_t>(index));
+                const int h = static_cast<int>(indices.size() + static_cast<std::size_t>(w) - 1) / w;
+                while (indices.size() < static_cast<std::size_t>(w * h))
+                    indices.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
+                bytes file = tga_header(run_length ? 9 : 1, static_cast<std::uint16_t>(w),
+                                        static_cast<std::uint16_t>(h), 8, map_bits == 32 ? 8 : 0, 0, 1, 256,
+                                        map_bits);
+                for (int i = 0; i < 256 * map_bits / 8; ++i)
+                    file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
+                const bytes data = run_length ? rle_packets(indices, 1) : indices;
+                file.insert(file.end(), data.begin(), data.end());
+                expect_same_quiet_decoding(file, indices.size(),
+                                           "256 x" + std::to_string(map_bits) + (run_length ? " rle" : " raw") +
+                                               " width " + std::to_string(w));
+            }
+        }
+    }
+}
+
 } // namespace
