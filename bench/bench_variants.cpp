@@ -355,6 +355,12 @@ void register_case(const variant_case& c)
     benchmark::RegisterBenchmark((name + "/sdl_image").c_str(), bench_sdl_image, c);
     benchmark::RegisterBenchmark((name + "/memcpy_input").c_str(), bench_memcpy_input, c);
     benchmark::RegisterBenchmark((name + "/memset_output").c_str(), bench_memset_output, c);
+    // 32-bit pictures at the lower x86 levels too: past the caches they take
+    // a path of their own at each.
+    if (c.kind == variant::bgra32)
+        for (const auto& [level, label] : {std::pair{simd_level::sse2, "sse2"},
+                                           std::pair{simd_level::ssse3, "ssse3"}})
+            benchmark::RegisterBenchmark((name + "/velmora_" + label).c_str(), bench_level, c, level);
     if (c.kind != variant::mapped)
         return;
     benchmark::RegisterBenchmark((name + "/lookup_loop").c_str(), bench_lookup_loop, c);
