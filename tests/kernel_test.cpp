@@ -938,15 +938,16 @@ TEST(tga_to_sprite16, every_level_matches_the_plain_decoder_on_random_files_of_e
     }
 }
 
-// Rows of a small map with one bad index at each place in turn (or none), in the
-// map's first quarter and a later one, of one opacity and of many: a level that
-// checks a whole row before it looks any index up still stops exactly there.
+// Rows of a small map with one bad index at each place of either row in turn (or
+// none), in the map's first quarter and a later one, of one opacity and of many:
+// a level that checks a whole row, or the whole picture, before it looks any
+// index up still stops exactly there.
 TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_plain_decoder_does)
 {
     std::mt19937 rng(15);
     for (const int first : {0, 70}) {
         for (const std::uint8_t map_bits : {24, 32}) {
-            for (const int w : {16, 31, 64, 79, 130}) {
+            for (const int w : {9, 16, 31, 64, 79, 130}) {
                 const int length = 50;
                 bytes file = tga_header(1, static_cast<std::uint16_t>(w), 2, 8, map_bits == 32 ? 8 : 0,
                                         0, 1, length, map_bits);
@@ -955,9 +956,9 @@ TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_
                     file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
                 for (int i = 0; i < 2 * w; ++i)
                     file.push_back(static_cast<std::uint8_t>(first + random_in(rng, 0, length - 1)));
-                for (int bad = -1; bad < w; ++bad) {
+                for (int bad = -1; bad < 2 * w; ++bad) {
                     bytes broken = file;
-                    if (bad >= 0) // in the bottom row, which is stored first
+                    if (bad >= 0) // the bottom row is stored first
                         broken[broken.size() - 2 * w + bad] =
                             static_cast<std::uint8_t>(bad % 2 ? first + length : first - 1);
                     expect_same_quiet_decoding(broken, 2 * w,

@@ -556,6 +556,98 @@ std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
 }
 
+// ---- whole rows of indices (index_rows_job)
+
+pixel16* row_pixels(const index_rows_job& job, std::size_t r)
+{
+    return job.to + static_cast<std::ptrdiff_t>(r) * job.step;
+}
+
+std::uint8_t* row_opacities(const index_rows_job& job, std::size_t r)
+{
+    return job.alpha + static_cast<std::ptrdiff_t>(r) * job.alpha_step;
+}
+
+// Row after row as spans, up to the first bad index.
+std::size_t index_rows_by_row(const index_rows_job& job, const stored_format& f)
+{
+    for (std::size_t r = 0; r < job.rows; ++r) {
+        const std::size_t k =
+            index_span_neon(row_pixels(job, r), row_opacities(job, r), job.src + r * job.w, job.w, f);
+        if (k < job.w)
+            return r * job.w + k;
+    }
+    return job.rows * job.w;
+}
+
+#if defined(__aarch64__)
+// One quarter's three tables loaded once for every row; each row's groups
+// still check their own indices.
+std::size_t index_rows_one_quarter(const index_rows_job& job, const stored_format& f,
+                                   std::size_t q)
+{
+    const std::uint8_t* const planes = f.map_planes;
+    const quarter_tables<table64> t{load_table64(planes + 64 * q),
+                                    load_table64(planes + plane_bytes + 64 * q),
+                                    load_table64(planes + 2 * plane_bytes + 64 * q)};
+    for (std::size_t r = 0; r < job.rows; ++r) {
+        pixel16* const to = row_pixels(job, r);
+        std::uint8_t* const alpha = row_opacities(job, r);
+        const std::uint8_t* const src = job.src + r * job.w;
+        std::size_t k = index_one_quarter(to, alpha, src, job.w, f, t, q);
+        if (k < job.w)
+            k += index_span_portable(to + k, alpha + k, src + k, job.w - k, f);
+        if (k < job.w)
+            return r * job.w + k;
+    }
+    return job.rows * job.w;
+}
+#else
+// Every index of the picture checked in one pass and the tables loaded once;
+// then each row is only looked up.
+template <typename Opacity>
+ONE_QUARTER_INLINE void index_valid_rows(const index_rows_job& job,
+                                         const quarter_tables<Opacity>& t, std::size_t q)
+{
+    for (std::size_t r = 0; r < job.rows; ++r) {
+        if (q == 0)
+            index_valid_span<true>(row_pixels(job, r), row_opacities(job, r), job.src + r * job.w,
+                                   job.w, t, q);
+        else
+            index_valid_span<false>(row_pixels(job, r), row_opacities(job, r),
+                                    job.src + r * job.w, job.w, t, q);
+    }
+}
+
+__attribute__((noinline)) std::size_t
+index_rows_one_quarter(const index_rows_job& job, const stored_format& f, std::size_t q)
+{
+    if (!all_valid_span(job.src, job.rows * job.w, f))
+        return index_rows_by_row(job, f);
+    const std::uint8_t* const planes = f.map_planes;
+    const table64 low = load_table64(planes + 64 * q);
+    const table64 high = load_table64(planes + plane_bytes + 64 * q);
+    if (f.one_opacity) {
+        const uint8x16_t one = vdupq_n_u8(static_cast<std::uint8_t>(f.map[f.first] >> 16));
+        index_valid_rows(job, quarter_tables<uint8x16_t>{low, high, one}, q);
+    } else {
+        index_valid_rows(job, quarter_tables<table64>{low, high,
+                                                      load_table64(planes + 2 * plane_bytes + 64 * q)},
+                         q);
+    }
+    return job.rows * job.w;
+}
+#endif
+
+// Rows of at least a group, in a map of one quarter, take the quarter's
+// tables once; any other map goes row by row.
+std::size_t index_rows_neon(const index_rows_job& job, const stored_format& f)
+{
+    if (f.end > f.first && f.first / 64 == (f.end - 1) / 64 && job.w >= 16)
+        return index_rows_one_quarter(job, f, f.first / 64);
+    return index_rows_by_row(job, f);
+}
+
 // ---------------------------------------------------------------- the spans of the level
 
 struct neon_t {};
@@ -589,6 +681,13 @@ std::size_t index_span(neon_t, pixel16* to, std::uint8_t* alpha, const std::uint
                        std::size_t n, const stored_format& f)
 {
     return index_span_neon(to, alpha, src, n, f);
+}
+
+constexpr bool looks_up_index_rows(neon_t) { return true; }
+
+std::size_t index_rows(neon_t, const index_rows_job& job, const stored_format& f)
+{
+    return index_rows_neon(job, f);
 }
 
 void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
