@@ -453,8 +453,7 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
-    bool rows_left = true;
-    while (rows_left && p <= last_safe) {
+    while (p <= last_safe) {
         const unsigned header = *p;
         const std::size_t length = (header & 0x7Fu) + 1;
         if (length <= c.room) {
@@ -463,19 +462,20 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
                                      alpha != nullptr ? alpha + c.at : nullptr,
                                      sink.scratch_alpha))
                 break;
+            p += 1 + bytes * (header & 0x80 ? 1 : length);
             c.at += length;
             c.room -= length;
-            if (c.room == 0) {
-                next_row(sink, c);
-                rows_left = sink.row < h;
-            }
+            if (c.room > 0)
+                continue; // the picture can end only where a row does
+            next_row(sink, c);
         } else if (length - c.room > (h - sink.row - 1) * w ||
                    !put_common_packet<K>(level, sink, c, format, p, length)) {
             break;
         } else {
-            rows_left = sink.row < h;
+            p += 1 + bytes * (header & 0x80 ? 1 : length);
         }
-        p += 1 + bytes * (header & 0x80 ? 1 : length);
+        if (sink.row == h)
+            break;
     }
     sink.col = w - c.room;
     return static_cast<std::size_t>(p - data);

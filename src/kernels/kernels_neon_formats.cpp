@@ -541,12 +541,14 @@ __attribute__((noinline)) std::size_t index_quarters(pixel16* to, std::uint8_t* 
 std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                             std::size_t n, const stored_format& f)
 {
-    if (f.end <= f.first)
+    // Pixel art's raw packets are mostly shorter than a group: they are told
+    // apart first.
+    if (n < 8 || f.end <= f.first)
         return index_span_portable(to, alpha, src, n, f);
     const std::size_t q0 = f.first / 64;
     const std::size_t q1 = (f.end - 1) / 64;
     // A map over several quarters has no groups of eight.
-    if (n < (q0 == q1 ? 8 : 16))
+    if (q0 != q1 && n < 16)
         return index_span_portable(to, alpha, src, n, f);
     const std::uint8_t* const planes = f.map_planes;
     const std::size_t i = q0 == q1 ? index_one_quarter(to, alpha, src, n, f, planes, q0)
