@@ -14,6 +14,12 @@
 //                                                 expanded, in 16-byte blocks
 //   groups_index_packets(tag)                  constexpr: true where the level
 //                                                 has packet_indices (below)
+//   looks_up_index_rows(tag)                   constexpr: true where the level has
+//   index_rows(tag, job, format)                  whole rows of raw indices (below)
+//   walks_index_packets(tag)                   constexpr: true where the level has
+//   index_packets(tag, sink, format, data, size)  its own walk of the common
+//                                                 colour-mapped packets, as
+//                                                 expand_common_packets
 //
 // found, like the others, by argument-dependent lookup on the tag.
 #pragma once
@@ -345,7 +351,6 @@ std::size_t put_index_rows(Level level, plane_sink& sink, const stored_format& f
         sink.col = done % p.w;
         return done;
     } else {
-        (void)level, (void)sink, (void)f, (void)src, (void)n;
         return 0;
     }
 }
@@ -498,6 +503,14 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
 // draw 16-bit sprites there mostly run in order, where a branch costs little.
 template <typename Level>
 constexpr bool groups_index_packets(Level)
+{
+    return false;
+}
+
+// The NEON level walks colour-mapped packets one at a time in a loop of its
+// own (kernels_neon_formats.cpp says why).
+template <typename Level>
+constexpr bool walks_index_packets(Level)
 {
     return false;
 }
@@ -676,6 +689,8 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     case stored_kind::index8:
         if constexpr (groups_index_packets(Level{}))
             return expand_index_groups(level, sink, f, data, size);
+        else if constexpr (walks_index_packets(Level{}))
+            return index_packets(level, sink, f, data, size);
         else
             return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
     }
