@@ -970,4 +970,50 @@ TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_
     }
 }
 
+// Pixel art's packets (runs of 1 to 40 pixels, raw packets of 1 to 20, rows of
+// 37 that packets cross) with one bad index in each packet in turn (or none),
+// with the file's bytes ending at the last packet or well past it (where every
+// packet is whole with a largest one behind it): a level with a walk of its
+// own for such packets stops exactly where the plain decoder does.
+TEST(tga_to_sprite16, a_bad_index_in_any_run_length_packet_stops_every_level_where_the_plain_decoder_does)
+{
+    std::mt19937 rng(16);
+    const int w = 37, h = 6, length = 50;
+    for (const int first : {0, 70}) {
+        for (const std::uint8_t map_bits : {24, 32}) {
+            bytes file = tga_header(9, w, h, 8, map_bits == 32 ? 8 : 0, 0, 1, length, map_bits);
+            file[3] = static_cast<std::uint8_t>(first);
+            for (int i = 0; i < length * map_bits / 8; ++i)
+                file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
+            std::vector<std::size_t> index_at; // of each packet, an index in it
+            for (int n = 0; n < w * h;) {
+                const bool run = index_at.size() % 2 == 0;
+                const int k = std::min(w * h - n, run ? random_in(rng, 1, 40) : random_in(rng, 1, 20));
+                file.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (k - 1)));
+                index_at.push_back(file.size() + static_cast<std::size_t>(run ? 0 : random_in(rng, 0, k - 1)));
+                for (int i = 0; i < (run ? 1 : k); ++i)
+                    file.push_back(static_cast<std::uint8_t>(first + random_in(rng, 0, length - 1)));
+                n += k;
+            }
+            for (const std::size_t padding : {0, 200}) {
+                bytes padded = file;
+                padded.insert(padded.end(), padding, 0xEE);
+                for (int bad = -1; bad < static_cast<int>(index_at.size()); ++bad) {
+                    bytes broken = padded;
+                    if (bad >= 0)
+                        broken[index_at[static_cast<std::size_t>(bad)]] =
+                            static_cast<std::uint8_t>(bad % 3 ? first + length : first - 1);
+                    const quiet_result plain_result =
+                        run_quiet(broken, std::size_t{w} * h, true, plain::tga_to_sprite16);
+                    ASSERT_EQ(plain_result.status, bad < 0 ? tga_ok : tga_corrupt) << bad;
+                    expect_same_quiet_decoding(broken, std::size_t{w} * h,
+                                               "map " + std::to_string(first) + " x" + std::to_string(map_bits) +
+                                                   " padding " + std::to_string(padding) + " bad packet " +
+                                                   std::to_string(bad));
+                }
+            }
+        }
+    }
+}
+
 } // namespace
