@@ -746,18 +746,37 @@ __attribute__((always_inline)) inline void short_run_neon(pixel16* to, std::uint
     }
 }
 
-// As expand_common_packets<stored_kind::index8>: the common packets from data
-// on, stopping at the first that needs the careful path (a bad index: the
-// sink then stands at that packet's start); returns the bytes used.
+__attribute__((always_inline)) inline void run_neon(pixel16* to, std::uint8_t* alpha,
+                                                    std::size_t n, std::uint32_t entry)
+{
+    if (n <= 16) {
+        short_run_neon(to, alpha, n, entry);
+    } else {
+        fill_span_neon(to, n, static_cast<pixel16>(entry));
+        fill_bytes_neon(alpha, n, static_cast<std::uint8_t>(entry >> 16));
+    }
+}
+
+// A raw packet's indices within a row, as index_span: pixel art's are mostly
+// shorter than a group.
+__attribute__((always_inline)) inline std::size_t
+raw_indices_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
+                 const stored_format& f)
+{
+    return n < 8 ? index_span_portable(to, alpha, src, n, f) : index_span_neon(to, alpha, src, n, f);
+}
+
+// As expand_common_packets<stored_kind::index8> with an opacity plane, rows
+// left to right and at least a largest packet of data (index_packets checks):
+// the common packets from data on, stopping at the first that needs the
+// careful path (a bad index: the sink then stands at that packet's start);
+// returns the bytes used.
 __attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink, const stored_format& f,
                                                          const std::uint8_t* data, std::size_t size)
 {
     constexpr std::size_t largest = 1 + 128;
     const std::size_t w = sink.planes.w;
     const std::size_t h = sink.planes.h;
-    if (size < largest || sink.planes.right_to_left || sink.row == h ||
-        sink.planes.alpha == nullptr)
-        return expand_common_packets<stored_kind::index8>(neon_t{}, sink, f, data, size);
     const stored_format format = f; // see expand_common_packets
     const std::uint32_t* const map = f.map;
     const unsigned first = f.first;
@@ -776,19 +795,10 @@ __attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink, const
                 const unsigned index = p[1];
                 if (index - first >= count) // as index_valid
                     break;
-                const std::uint32_t entry = map[index];
-                if (length <= 16) {
-                    short_run_neon(pixels + at, alpha + at, length, entry);
-                } else {
-                    fill_span_neon(pixels + at, length, static_cast<pixel16>(entry));
-                    fill_bytes_neon(alpha + at, length, static_cast<std::uint8_t>(entry >> 16));
-                }
+                run_neon(pixels + at, alpha + at, length, map[index]);
                 p += 2;
             } else {
-                const std::size_t good =
-                    length < 8 ? index_span_portable(pixels + at, alpha + at, p + 1, length, format)
-                               : index_span_neon(pixels + at, alpha + at, p + 1, length, format);
-                if (good < length)
+                if (raw_indices_neon(pixels + at, alpha + at, p + 1, length, format) < length)
                     break;
                 p += length + 1;
             }
@@ -807,7 +817,7 @@ __attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink, const
                 break;
             at = c.at;
             room = c.room;
-            p += header & 0x80 ? 2 : length + 1;
+            p += packet_bytes(header);
         }
         if (sink.row == h)
             break;
@@ -819,6 +829,9 @@ __attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink, const
 std::size_t index_packets(neon_t, plane_sink& sink, const stored_format& f,
                           const std::uint8_t* data, std::size_t size)
 {
+    if (size < 1 + 128 || sink.planes.right_to_left || sink.row == sink.planes.h ||
+        sink.planes.alpha == nullptr)
+        return expand_common_packets<stored_kind::index8>(neon_t{}, sink, f, data, size);
     return index_packets_neon(sink, f, data, size);
 }
 
