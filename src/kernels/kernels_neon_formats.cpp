@@ -573,11 +573,12 @@ std::uint8_t* row_opacities(const index_rows_job& job, std::size_t r)
 // Row after row as spans, up to the first bad index. Not inlined: inside the
 // one-quarter rows below it cost their groups registers (2.0 instructions a
 // pixel instead of 1.7 on 32-bit ARM).
-__attribute__((noinline)) std::size_t index_rows_by_row(const index_rows_job& job, const stored_format& f)
+__attribute__((noinline)) std::size_t index_rows_by_row(const index_rows_job& job,
+                                                        const stored_format& f)
 {
     for (std::size_t r = 0; r < job.rows; ++r) {
-        const std::size_t k =
-            index_span_neon(row_pixels(job, r), row_opacities(job, r), job.src + r * job.w, job.w, f);
+        const std::size_t k = index_span_neon(row_pixels(job, r), row_opacities(job, r),
+                                              job.src + r * job.w, job.w, f);
         if (k < job.w)
             return r * job.w + k;
     }
@@ -588,8 +589,8 @@ __attribute__((noinline)) std::size_t index_rows_by_row(const index_rows_job& jo
 // One quarter's three tables loaded once for every row; each row's groups
 // still check their own indices. Not inlined, like the 32-bit form: flattened
 // into the decoder it counted 1.83 instructions a pixel.
-__attribute__((noinline)) std::size_t index_rows_one_quarter(const index_rows_job& job, const stored_format& f,
-                                   std::size_t q)
+__attribute__((noinline)) std::size_t
+index_rows_one_quarter(const index_rows_job& job, const stored_format& f, std::size_t q)
 {
     const std::uint8_t* const planes = f.map_planes;
     const quarter_tables<table64> t{load_table64(planes + 64 * q),
@@ -636,9 +637,8 @@ index_rows_one_quarter(const index_rows_job& job, const stored_format& f, std::s
         const uint8x16_t one = vdupq_n_u8(static_cast<std::uint8_t>(f.map[f.first] >> 16));
         index_valid_rows(job, quarter_tables<uint8x16_t>{low, high, one}, q);
     } else {
-        index_valid_rows(job, quarter_tables<table64>{low, high,
-                                                      load_table64(planes + 2 * plane_bytes + 64 * q)},
-                         q);
+        const table64 opacity = load_table64(planes + 2 * plane_bytes + 64 * q);
+        index_valid_rows(job, quarter_tables<table64>{low, high, opacity}, q);
     }
     return job.rows * job.w;
 }
@@ -708,9 +708,9 @@ void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 p
 // average, most raw ones under a group of eight), so the walk costs more than
 // the pixels. The shared walk, flattened into the decoder with every span,
 // kept its cursor, its pointers and the map's bounds on 32-bit ARM's stack and
-// spent about 78 instructions a packet. This one knows its packets are indices and
-// that there is an opacity plane, holds the row cursor in locals and its
-// packets' short cases inline: 5.98 instructions a pixel against 7.25 on
+// spent about 78 instructions a packet. This one knows its packets are indices
+// and that there is an opacity plane, holds the row cursor in locals and its
+// packets' short cases inline: 5.92 instructions a pixel against 7.25 on
 // 32-bit ARM. Packets across a row's end, and pictures without a plane or
 // mirrored, go to the shared code, alike.
 
@@ -764,7 +764,8 @@ __attribute__((always_inline)) inline std::size_t
 raw_indices_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
                  const stored_format& f)
 {
-    return n < 8 ? index_span_portable(to, alpha, src, n, f) : index_span_neon(to, alpha, src, n, f);
+    return n < 8 ? index_span_portable(to, alpha, src, n, f)
+                 : index_span_neon(to, alpha, src, n, f);
 }
 
 // As expand_common_packets<stored_kind::index8> with an opacity plane, rows
@@ -772,8 +773,10 @@ raw_indices_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std:
 // the common packets from data on, stopping at the first that needs the
 // careful path (a bad index: the sink then stands at that packet's start);
 // returns the bytes used.
-__attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink, const stored_format& f,
-                                                         const std::uint8_t* data, std::size_t size)
+__attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink,
+                                                         const stored_format& f,
+                                                         const std::uint8_t* data,
+                                                         std::size_t size)
 {
     constexpr std::size_t largest = 1 + 128;
     const std::size_t w = sink.planes.w;
