@@ -938,15 +938,16 @@ TEST(tga_to_sprite16, every_level_matches_the_plain_decoder_on_random_files_of_e
     }
 }
 
-// Rows of a small map with one bad index at each place in turn (or none), in the
-// map's first quarter and a later one, of one opacity and of many: a level that
-// checks a whole row before it looks any index up still stops exactly there.
+// Rows of a small map with one bad index at each place of either row in turn (or
+// none), in the map's first quarter and a later one, of one opacity and of many:
+// a level that checks a whole row, or the whole picture, before it looks any
+// index up still stops exactly there.
 TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_plain_decoder_does)
 {
     std::mt19937 rng(15);
     for (const int first : {0, 70}) {
         for (const std::uint8_t map_bits : {24, 32}) {
-            for (const int w : {16, 31, 64, 79, 130}) {
+            for (const int w : {9, 16, 31, 64, 79, 130}) {
                 const int length = 50;
                 bytes file = tga_header(1, static_cast<std::uint16_t>(w), 2, 8, map_bits == 32 ? 8 : 0,
                                         0, 1, length, map_bits);
@@ -955,9 +956,9 @@ TEST(tga_to_sprite16, a_bad_index_anywhere_in_a_row_stops_every_level_where_the_
                     file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
                 for (int i = 0; i < 2 * w; ++i)
                     file.push_back(static_cast<std::uint8_t>(first + random_in(rng, 0, length - 1)));
-                for (int bad = -1; bad < w; ++bad) {
+                for (int bad = -1; bad < 2 * w; ++bad) {
                     bytes broken = file;
-                    if (bad >= 0) // in the bottom row, which is stored first
+                    if (bad >= 0) // the bottom row is stored first
                         broken[broken.size() - 2 * w + bad] =
                             static_cast<std::uint8_t>(bad % 2 ? first + length : first - 1);
                     expect_same_quiet_decoding(broken, 2 * w,
@@ -1000,6 +1001,52 @@ TEST(tga_to_sprite16, a_whole_palette_with_every_entry_used_decodes_alike_at_eve
                 expect_same_quiet_decoding(file, indices.size(),
                                            "256 x" + std::to_string(map_bits) + (run_length ? " rle" : " raw") +
                                                " width " + std::to_string(w));
+            }
+        }
+    }
+}
+
+// Pixel art's packets (runs of 1 to 40 pixels, raw packets of 1 to 20, rows of
+// 37 that packets cross) with one bad index in each packet in turn (or none),
+// with the file's bytes ending at the last packet or well past it (where every
+// packet is whole with a largest one behind it): a level with a walk of its
+// own for such packets stops exactly where the plain decoder does.
+TEST(tga_to_sprite16, a_bad_index_in_any_run_length_packet_stops_every_level_where_the_plain_decoder_does)
+{
+    std::mt19937 rng(16);
+    const int w = 37, h = 6, length = 50;
+    for (const int first : {0, 70}) {
+        for (const std::uint8_t map_bits : {24, 32}) {
+            bytes file = tga_header(9, w, h, 8, map_bits == 32 ? 8 : 0, 0, 1, length, map_bits);
+            file[3] = static_cast<std::uint8_t>(first);
+            for (int i = 0; i < length * map_bits / 8; ++i)
+                file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
+            std::vector<std::size_t> index_at; // of each packet, an index in it
+            for (int n = 0; n < w * h;) {
+                const bool run = index_at.size() % 2 == 0;
+                const int k = std::min(w * h - n, run ? random_in(rng, 1, 40) : random_in(rng, 1, 20));
+                file.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (k - 1)));
+                index_at.push_back(file.size() + static_cast<std::size_t>(run ? 0 : random_in(rng, 0, k - 1)));
+                for (int i = 0; i < (run ? 1 : k); ++i)
+                    file.push_back(static_cast<std::uint8_t>(first + random_in(rng, 0, length - 1)));
+                n += k;
+            }
+            for (const std::size_t padding : {0, 200}) {
+                bytes padded = file;
+                padded.insert(padded.end(), padding, 0xEE);
+                for (int bad = -1; bad < static_cast<int>(index_at.size()); ++bad) {
+                    bytes broken = padded;
+                    if (bad >= 0)
+                        broken[index_at[static_cast<std::size_t>(bad)]] =
+                            static_cast<std::uint8_t>(bad % 3 ? first + length : first - 1);
+                    const quiet_result plain_result =
+                        run_quiet(broken, std::size_t{w} * h, true, plain::tga_to_sprite16);
+                    ASSERT_EQ(plain_result.status, bad < 0 ? tga_ok : tga_corrupt) << bad;
+                    expect_same_quiet_decoding(broken, std::size_t{w} * h,
+                                               "map " + std::to_string(first) + " x" + std::to_string(map_bits) +
+                                                   " padding " + std::to_string(padding) + " bad packet " +
+                                                   std::to_string(bad));
+                }
             }
         }
     }

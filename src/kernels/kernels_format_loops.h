@@ -14,6 +14,12 @@
 //                                                 expanded, in 16-byte blocks
 //   groups_index_packets(tag)                  constexpr: true where the level
 //                                                 has packet_indices (below)
+//   looks_up_index_rows(tag)                   constexpr: true where the level has
+//   index_rows(tag, job, format)                  whole rows of raw indices (below)
+//   walks_index_packets(tag)                   constexpr: true where the level has
+//   index_packets(tag, sink, format, data, size)  its own walk of the common
+//                                                 colour-mapped packets, as
+//                                                 expand_common_packets
 //
 // found, like the others, by argument-dependent lookup on the tag.
 #pragma once
@@ -292,12 +298,71 @@ std::size_t put_stored(Level level, plane_sink& sink, const stored_format& f,
     return done;
 }
 
+// ------------------------------------------------ whole rows of raw indices
+//
+// Raw colour-mapped rows stored bottom first lie one after the other in the
+// data but not in the sprite, so the walk above converts them one row at a
+// time, and each row pays the walk and the span's setup again (on 32-bit ARM
+// with NEON about a third of the span's own work for a row of 256). A level
+// with index_rows(tag, job, format) takes all the rows of a picture at once:
+// it returns the indices done as index_span does (all of them, or the
+// position of the first bad one, every pixel before it put and none after).
+
+// Rows of indices one after the other from src; row r goes to to + r * step,
+// its opacities to alpha + r * alpha_step (0: the scratch, again each row).
+struct index_rows_job {
+    pixel16* to;
+    std::uint8_t* alpha;
+    const std::uint8_t* src;
+    std::size_t w, rows;
+    std::ptrdiff_t step, alpha_step;
+};
+
+template <typename Level>
+constexpr bool looks_up_index_rows(Level)
+{
+    return false;
+}
+
+// The whole rows of n stored indices from the sink's row start on, by the
+// level's index_rows where it has one; returns the pixels put (0: left to
+// put_stored).
+template <typename Level>
+std::size_t put_index_rows(Level level, plane_sink& sink, const stored_format& f,
+                           const std::uint8_t* src, std::size_t n)
+{
+    if constexpr (looks_up_index_rows(Level{})) {
+        const picture_planes& p = sink.planes;
+        if (f.kind != stored_kind::index8 || p.right_to_left || sink.col != 0 || p.w == 0 ||
+            n / p.w < 2 || (p.alpha == nullptr && p.w > scratch_pixels))
+            return 0;
+        const std::ptrdiff_t step =
+            p.top_down ? static_cast<std::ptrdiff_t>(p.w) : -static_cast<std::ptrdiff_t>(p.w);
+        const std::size_t at = span_offset(sink, p.w);
+        const index_rows_job job{p.pixels + at,
+                                 p.alpha != nullptr ? p.alpha + at : sink.scratch_alpha,
+                                 src,
+                                 p.w,
+                                 n / p.w,
+                                 step,
+                                 p.alpha != nullptr ? step : 0};
+        const std::size_t done = index_rows(level, job, f);
+        sink.row += done / p.w;
+        sink.col = done % p.w;
+        return done;
+    } else {
+        return 0;
+    }
+}
+
 template <typename Level>
 stored_status decode_stored_raw(Level level, plane_sink& sink, const stored_format& f,
                                 const std::uint8_t* data, std::size_t size, std::size_t count)
 {
     const std::size_t whole = std::min(count, size / stored_bytes(f.kind));
-    if (put_stored(level, sink, f, data, whole) < whole)
+    // Stopped at a bad index, the rows leave put_stored to find it again at once.
+    const std::size_t rows_done = put_index_rows(level, sink, f, data, whole);
+    if (put_stored(level, sink, f, data + rows_done, whole - rows_done) < whole - rows_done)
         return stored_status::corrupt;
     return whole < count ? stored_status::truncated : stored_status::ok;
 }
@@ -393,8 +458,7 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
-    bool rows_left = true;
-    while (rows_left && p <= last_safe) {
+    while (p <= last_safe) {
         const unsigned header = *p;
         const std::size_t length = (header & 0x7Fu) + 1;
         if (length <= c.room) {
@@ -403,19 +467,20 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
                                      alpha != nullptr ? alpha + c.at : nullptr,
                                      sink.scratch_alpha))
                 break;
+            p += 1 + bytes * (header & 0x80 ? 1 : length);
             c.at += length;
             c.room -= length;
-            if (c.room == 0) {
-                next_row(sink, c);
-                rows_left = sink.row < h;
-            }
+            if (c.room > 0)
+                continue; // the picture can end only where a row does
+            next_row(sink, c);
         } else if (length - c.room > (h - sink.row - 1) * w ||
                    !put_common_packet<K>(level, sink, c, format, p, length)) {
             break;
         } else {
-            rows_left = sink.row < h;
+            p += 1 + bytes * (header & 0x80 ? 1 : length);
         }
-        p += 1 + bytes * (header & 0x80 ? 1 : length);
+        if (sink.row == h)
+            break;
     }
     sink.col = w - c.room;
     return static_cast<std::size_t>(p - data);
@@ -438,6 +503,14 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
 // draw 16-bit sprites there mostly run in order, where a branch costs little.
 template <typename Level>
 constexpr bool groups_index_packets(Level)
+{
+    return false;
+}
+
+// The NEON level walks colour-mapped packets one at a time in a loop of its
+// own (kernels_neon_formats.cpp says why).
+template <typename Level>
+constexpr bool walks_index_packets(Level)
 {
     return false;
 }
@@ -616,6 +689,8 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
     case stored_kind::index8:
         if constexpr (groups_index_packets(Level{}))
             return expand_index_groups(level, sink, f, data, size);
+        else if constexpr (walks_index_packets(Level{}))
+            return index_packets(level, sink, f, data, size);
         else
             return expand_common_packets<stored_kind::index8>(level, sink, f, data, size);
     }
