@@ -119,41 +119,59 @@ __attribute__((target("ssse3"))) inline __m128i convert8_ssse3(const std::uint8_
     return _mm_or_si128(_mm_or_si128(red, green), _mm_srli_epi16(blue, 3));
 }
 
+// Each channel of a and of b weighed by wa and wb and the two summed, in 16-bit
+// lanes (the caller's weights keep every sum below 65536).
+struct channels8 {
+    __m128i r, g, b;
+};
+inline channels8 weigh_channels_sse2(__m128i a, __m128i b, __m128i wa, __m128i wb)
+{
+    const __m128i m5 = _mm_set1_epi16(0x1F);
+    const __m128i m6 = _mm_set1_epi16(0x3F);
+    return {_mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(a, 11), wa),
+                          _mm_mullo_epi16(_mm_srli_epi16(b, 11), wb)),
+            _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(a, 5), m6), wa),
+                          _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(b, 5), m6), wb)),
+            _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(a, m5), wa),
+                          _mm_mullo_epi16(_mm_and_si128(b, m5), wb))};
+}
+
+struct channels16 {
+    __m256i r, g, b;
+};
+__attribute__((target("avx2"))) inline channels16 weigh_channels_avx2(__m256i a, __m256i b,
+                                                                      __m256i wa, __m256i wb)
+{
+    const __m256i m5 = _mm256_set1_epi16(0x1F);
+    const __m256i m6 = _mm256_set1_epi16(0x3F);
+    return {_mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(a, 11), wa),
+                             _mm256_mullo_epi16(_mm256_srli_epi16(b, 11), wb)),
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(a, 5), m6), wa),
+                             _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(b, 5), m6), wb)),
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(a, m5), wa),
+                             _mm256_mullo_epi16(_mm256_and_si256(b, m5), wb))};
+}
+
 // The same on eight pixels in 16-bit lanes: every sum stays below 255 * 64, and
 // the division is div255_by_multiply.
 inline __m128i blend8_sse2(__m128i s, __m128i d, __m128i take, __m128i keep)
 {
-    const __m128i m5 = _mm_set1_epi16(0x1F);
-    const __m128i m6 = _mm_set1_epi16(0x3F);
     const __m128i magic = _mm_set1_epi16(static_cast<short>(0x8081));
-    const __m128i yr = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(s, 11), take),
-                                     _mm_mullo_epi16(_mm_srli_epi16(d, 11), keep));
-    const __m128i yg = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(s, 5), m6), take),
-                                     _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(d, 5), m6), keep));
-    const __m128i yb = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(s, m5), take),
-                                     _mm_mullo_epi16(_mm_and_si128(d, m5), keep));
-    const __m128i r = _mm_srli_epi16(_mm_mulhi_epu16(yr, magic), 7);
-    const __m128i g = _mm_srli_epi16(_mm_mulhi_epu16(yg, magic), 7);
-    const __m128i b = _mm_srli_epi16(_mm_mulhi_epu16(yb, magic), 7);
+    const channels8 y = weigh_channels_sse2(s, d, take, keep);
+    const __m128i r = _mm_srli_epi16(_mm_mulhi_epu16(y.r, magic), 7);
+    const __m128i g = _mm_srli_epi16(_mm_mulhi_epu16(y.g, magic), 7);
+    const __m128i b = _mm_srli_epi16(_mm_mulhi_epu16(y.b, magic), 7);
     return _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r, 11), _mm_slli_epi16(g, 5)), b);
 }
 
 __attribute__((target("avx2"))) inline __m256i blend16_avx2(__m256i s, __m256i d, __m256i take,
                                                      __m256i keep)
 {
-    const __m256i m5 = _mm256_set1_epi16(0x1F);
-    const __m256i m6 = _mm256_set1_epi16(0x3F);
     const __m256i magic = _mm256_set1_epi16(static_cast<short>(0x8081));
-    const __m256i yr = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(s, 11), take),
-                                        _mm256_mullo_epi16(_mm256_srli_epi16(d, 11), keep));
-    const __m256i yg =
-        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(s, 5), m6), take),
-                         _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(d, 5), m6), keep));
-    const __m256i yb = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, m5), take),
-                                        _mm256_mullo_epi16(_mm256_and_si256(d, m5), keep));
-    const __m256i r = _mm256_srli_epi16(_mm256_mulhi_epu16(yr, magic), 7);
-    const __m256i g = _mm256_srli_epi16(_mm256_mulhi_epu16(yg, magic), 7);
-    const __m256i b = _mm256_srli_epi16(_mm256_mulhi_epu16(yb, magic), 7);
+    const channels16 y = weigh_channels_avx2(s, d, take, keep);
+    const __m256i r = _mm256_srli_epi16(_mm256_mulhi_epu16(y.r, magic), 7);
+    const __m256i g = _mm256_srli_epi16(_mm256_mulhi_epu16(y.g, magic), 7);
+    const __m256i b = _mm256_srli_epi16(_mm256_mulhi_epu16(y.b, magic), 7);
     return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(r, 11), _mm256_slli_epi16(g, 5)), b);
 }
 

@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "kernels_smooth_loops.h"
+#include "kernels_x86.h"
 
 namespace {
 
@@ -150,22 +151,14 @@ void vertical_opaque_sse2(const pixel16* top, const pixel16* bottom, std::size_t
 {
     const __m128i w0 = _mm_set1_epi16(static_cast<short>(v0));
     const __m128i w1 = _mm_set1_epi16(static_cast<short>(v1));
-    const __m128i m6 = _mm_set1_epi16(0x3F);
-    const __m128i m5 = _mm_set1_epi16(0x1F);
     std::size_t k = 0;
     for (; k + 8 <= n; k += 8) {
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + k));
         const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + k));
-        const __m128i r = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(t, 11), w0),
-                                        _mm_mullo_epi16(_mm_srli_epi16(u, 11), w1));
-        const __m128i g =
-            _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(t, 5), m6), w0),
-                          _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(u, 5), m6), w1));
-        const __m128i b = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(t, m5), w0),
-                                        _mm_mullo_epi16(_mm_and_si128(u, m5), w1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.r + k), r);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.g + k), g);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.b + k), b);
+        const x86::channels8 c = x86::weigh_channels_sse2(t, u, w0, w1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.r + k), c.r);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.g + k), c.g);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s.b + k), c.b);
     }
     vertical_opaque_portable(top + k, bottom + k, n - k, v0, v1, s.r + k, s.g + k, s.b + k);
 }
@@ -177,22 +170,14 @@ __attribute__((target("avx2"))) void vertical_opaque_avx2(const pixel16* top,
 {
     const __m256i w0 = _mm256_set1_epi16(static_cast<short>(v0));
     const __m256i w1 = _mm256_set1_epi16(static_cast<short>(v1));
-    const __m256i m6 = _mm256_set1_epi16(0x3F);
-    const __m256i m5 = _mm256_set1_epi16(0x1F);
     std::size_t k = 0;
     for (; k + 16 <= n; k += 16) {
         const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + k));
         const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + k));
-        const __m256i r = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(t, 11), w0),
-                                           _mm256_mullo_epi16(_mm256_srli_epi16(u, 11), w1));
-        const __m256i g = _mm256_add_epi16(
-            _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(t, 5), m6), w0),
-            _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi16(u, 5), m6), w1));
-        const __m256i b = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(t, m5), w0),
-                                           _mm256_mullo_epi16(_mm256_and_si256(u, m5), w1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.r + k), r);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.g + k), g);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.b + k), b);
+        const x86::channels16 c = x86::weigh_channels_avx2(t, u, w0, w1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.r + k), c.r);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.g + k), c.g);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.b + k), c.b);
     }
     vertical_opaque_portable(top + k, bottom + k, n - k, v0, v1, s.r + k, s.g + k, s.b + k);
 }

@@ -57,6 +57,14 @@ int low32(std::int64_t x)
     return static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(x)));
 }
 
+// A run's first eight positions along one axis: start, start + step, ...
+__attribute__((target("avx2"))) __m256i first_eight(std::int64_t start, std::int64_t step)
+{
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    return _mm256_add_epi32(_mm256_set1_epi32(low32(start)),
+                            _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(step))));
+}
+
 __attribute__((target("avx2"))) __m256i gather8(const pick_affine_job& job, __m256i u, __m256i v,
                                                 __m256i stride, __m256i first, __m256i last,
                                                 __m256i last_pixel)
@@ -78,11 +86,8 @@ pick_affine_run_at<simd_level::avx2>(const pick_affine_job& job, bool keyed, pix
 {
     if (!fits_lanes(job))
         return pick_affine_run_at<simd_level::portable>(job, keyed, key);
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i u = _mm256_add_epi32(_mm256_set1_epi32(low32(job.u)),
-                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.du))));
-    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(low32(job.v)),
-                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.dv))));
+    __m256i u = first_eight(job.u, job.du);
+    __m256i v = first_eight(job.v, job.dv);
     const __m256i u8 = _mm256_set1_epi32(low32(8 * job.du));
     const __m256i v8 = _mm256_set1_epi32(low32(8 * job.dv));
     const __m256i stride = _mm256_set1_epi32(static_cast<int>(job.stride));
@@ -303,11 +308,8 @@ template <bool plane, bool scaled, bool keyed, bool edge>
 __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_affine_job& job,
                                                                  const paint_style& style)
 {
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i u = _mm256_add_epi32(_mm256_set1_epi32(low32(job.u)),
-                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.du))));
-    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(low32(job.v)),
-                                 _mm256_mullo_epi32(lane, _mm256_set1_epi32(low32(job.dv))));
+    __m256i u = first_eight(job.u, job.du);
+    __m256i v = first_eight(job.v, job.dv);
     const __m256i u8 = _mm256_set1_epi32(low32(8 * job.du));
     const __m256i v8 = _mm256_set1_epi32(low32(8 * job.dv));
     const auto* alpha = reinterpret_cast<const int*>(job.alpha);
@@ -337,6 +339,7 @@ __attribute__((target("avx2"), flatten)) void smooth_affine_avx2(const smooth_af
         return;
     pixel16 eight[8] = {};
     std::memcpy(eight, job.to + q, rest * sizeof(pixel16));
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(rest)), lane);
     store8(eight, smooth8<plane, scaled, keyed, edge>(k, u, v, lanes, load8(eight)));
     std::memcpy(job.to + q, eight, rest * sizeof(pixel16));
