@@ -602,7 +602,10 @@ decode_result run_decoder(const bytes& file, std::size_t count, Decode decode)
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    // One row, or rows of 4,096 for pictures larger than a sprite's width.
+    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
+    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
+                         0x5A5A);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     testing::internal::CaptureStdout();
     decode(&info, &sprite);
@@ -624,7 +627,10 @@ expansion expand_at(simd_level level, const bytes& file, std::size_t count)
 {
     tga_info_t info{};
     tga_info(file.data(), file.size(), &info);
-    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    // One row, or rows of 4,096 for pictures larger than a sprite's width.
+    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
+    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
+                         0x5A5A);
     const picture_rows rows{target.sprite.pixels, info.w, info.h, info.hv != 0, info.rl != 0};
     bool whole = true;
     if (info.type == 2)
@@ -888,7 +894,10 @@ quiet_result run_quiet(const bytes& file, std::size_t count, bool with_alpha, De
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    fenced_sprite target(static_cast<std::uint16_t>(count > 0 ? count : 1), 1, 0x5A5A);
+    // One row, or rows of 4,096 for pictures larger than a sprite's width.
+    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
+    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
+                         0x5A5A);
     bytes alpha(count + 64, 0x77);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     const tga_check_t status = decode(&info, &sprite, with_alpha ? alpha.data() + 32 : nullptr);
@@ -1003,6 +1012,27 @@ TEST(tga_to_sprite16, a_whole_palette_with_every_entry_used_decodes_alike_at_eve
                                                " width " + std::to_string(w));
             }
         }
+    }
+}
+
+// Raw pictures whose planes outgrow the caches stream their stores at the x86
+// levels (32-bit pixels, and whole palettes of one opacity): rows of an odd
+// width, so blocks fall on and off every boundary; a map of 32-bit entries has
+// many opacities and keeps the ordinary stores, beside them.
+TEST(tga_to_sprite16, raw_pictures_past_the_caches_decode_alike_at_every_level)
+{
+    if (levels_here().size() < 3)
+        GTEST_SKIP() << "only the x86 levels stream their stores";
+    std::mt19937 rng(18);
+    const std::uint16_t w = 1031, h = 1560; // 3.2 MB of pixels, 4.8 MB with opacities
+    for (const std::uint8_t map_bits : {0, 24, 32}) {
+        const bool mapped = map_bits != 0;
+        bytes file = tga_header(mapped ? 1 : 2, w, h, mapped ? 8 : 32, mapped ? 0 : 8, 0, mapped ? 1 : 0,
+                                mapped ? 256 : 0, map_bits);
+        const std::size_t data_bytes = std::size_t{256} * map_bits / 8 + std::size_t{w} * h * (mapped ? 1 : 4);
+        for (std::size_t i = 0; i < data_bytes; ++i)
+            file.push_back(static_cast<std::uint8_t>(rng()));
+        expect_same_quiet_decoding(file, std::size_t{w} * h, "past the caches, map bits " + std::to_string(map_bits));
     }
 }
 

@@ -748,4 +748,15 @@ stored_status decode_stored_with(Level level, const stored_format& f, const std:
     return decode_stored_raw(level, sink, f, data, size, count);
 }
 
+// Raw data alone, for a level that takes some raw pictures its own way and
+// need not build the run-length walk a second time for them.
+template <typename Level>
+stored_status decode_raw_stored_with(Level level, const stored_format& f, const std::uint8_t* data,
+                                     std::size_t size, const picture_planes& planes)
+{
+    plane_sink sink;
+    start_sink(sink, planes);
+    return decode_stored_raw(level, sink, f, data, size, planes.w * planes.h);
+}
+
 } // namespace kernel_loops

@@ -22,15 +22,21 @@ using namespace x86;
 struct sse2_t {};
 struct ssse3_t {};
 struct avx2_t {};
-// AVX2 for pictures larger than the caches: every span as avx2_t's but those
+// A level for pictures larger than the caches: every span as Level's but those
 // that stream their stores.
-struct avx2_streaming_t : avx2_t {};
+template <typename Level>
+struct streaming_t : Level {};
+using avx2_streaming_t = streaming_t<avx2_t>;
 
 // Colour-mapped run-length data a group of packets at a time (kernels_format_loops.h).
 constexpr bool groups_index_packets(sse2_t) { return true; }
 constexpr bool groups_index_packets(ssse3_t) { return true; }
 constexpr bool groups_index_packets(avx2_t) { return true; }
-constexpr bool groups_index_packets(avx2_streaming_t) { return true; }
+template <typename Level>
+constexpr bool groups_index_packets(streaming_t<Level>)
+{
+    return groups_index_packets(Level{});
+}
 
 void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
 void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
@@ -797,8 +803,20 @@ inline one_opacity_map one_opacity_map_of(const stored_format& f)
             _mm_set1_epi8(static_cast<char>(f.map[f.first] >> 16)), f.first == 0 && f.end == 256};
 }
 
+// Pictures past the caches (streams_past_caches) stream both planes
+// where a block falls on a 16-byte boundary.
+template <bool Streaming>
+inline void store_looked_up(void* to, __m128i v)
+{
+    auto* at = static_cast<__m128i*>(to);
+    if (Streaming && reinterpret_cast<std::uintptr_t>(to) % 16 == 0)
+        _mm_stream_si128(at, v);
+    else
+        _mm_storeu_si128(at, v);
+}
+
 // Sixteen indices, or eight, if all are valid.
-template <unsigned N>
+template <unsigned N, bool Streaming = false>
 bool index_group_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                              const one_opacity_map& m)
 {
@@ -810,10 +828,10 @@ bool index_group_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_
         if ((_mm_movemask_epi8(valid_indices(index, m.first, m.last)) & all) != all)
             return false;
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), look_up8_sse2(m.map, src));
+    store_looked_up<Streaming>(to, look_up8_sse2(m.map, src));
     if (N == 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), look_up8_sse2(m.map, src + 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), m.opacity);
+        store_looked_up<Streaming>(to + 8, look_up8_sse2(m.map, src + 8));
+        store_looked_up<Streaming>(alpha, m.opacity);
     } else {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), m.opacity);
     }
@@ -822,6 +840,7 @@ bool index_group_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_
 
 // Spans of at least 8 pixels, grouped as index_span_shuffled_ssse3 groups them,
 // of a map with at least one entry.
+template <bool Streaming = false>
 std::size_t index_span_one_opacity(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
                                    std::size_t n, const stored_format& f)
 {
@@ -832,7 +851,7 @@ std::size_t index_span_one_opacity(pixel16* to, std::uint8_t* alpha, const std::
             i = index_group_one_opacity<8>(to + n - 8, alpha + n - 8, src + n - 8, m) ? n : 8;
     } else {
         for (; i + 16 <= n; i += 16)
-            if (!index_group_one_opacity<16>(to + i, alpha + i, src + i, m))
+            if (!index_group_one_opacity<16, Streaming>(to + i, alpha + i, src + i, m))
                 break;
         if (i + 16 > n && i < n &&
             index_group_one_opacity<16>(to + n - 16, alpha + n - 16, src + n - 16, m))
@@ -898,6 +917,17 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
             return index_span_one_opacity(to, alpha, src, n, f);
         return index_span_avx2(to, alpha, src, n, f);
     }
+}
+
+// Whole palettes past the caches: the lookup of one load an index streams its
+// stores; smaller maps, and maps of several opacities, as the level's own.
+template <typename Level>
+std::size_t index_span(streaming_t<Level>, pixel16* to, std::uint8_t* alpha,
+                       const std::uint8_t* src, std::size_t n, const stored_format& f)
+{
+    if (n >= 32 && shuffle_tables(f) == 0 && f.one_opacity && f.end > f.first)
+        return index_span_one_opacity<true>(to, alpha, src, n, f);
+    return index_span(Level{}, to, alpha, src, n, f);
 }
 
 void packet_indices(sse2_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
@@ -970,6 +1000,35 @@ void grey_alpha_span(Tag, pixel16* to, std::uint8_t* alpha, const std::uint8_t* 
     grey_alpha_span_sse2(to, alpha, src, n);
 }
 
+// Output beyond this goes past the caches (L2 is 0.5 to 2 MiB a core on the
+// machines measured): 32-bit pictures of 1024 x 1024 and more, colour-mapped
+// ones from about 1024 x 768. Raw data only: run-length packets end anywhere,
+// and streaming stores of part of a line, with ordinary ones into the same
+// line next, ran at a fifth of the speed.
+bool streams_past_caches(const stored_format& format, bool run_length,
+                         const picture_planes& planes)
+{
+    constexpr std::size_t cached_output_bytes = 3u << 20;
+    const std::size_t output_bytes = planes.w * planes.h * (planes.alpha != nullptr ? 3 : 2);
+    const bool kind_streams =
+        format.kind == stored_kind::bgra32 || format.kind == stored_kind::index8;
+    return kind_streams && !run_length && output_bytes > cached_output_bytes;
+}
+
+template <typename Level>
+stored_status decode_stored_at_level(Level level, const stored_format& format,
+                                     const std::uint8_t* data, std::size_t size, bool run_length,
+                                     const picture_planes& planes)
+{
+    if (!streams_past_caches(format, run_length, planes))
+        return decode_stored_with(level, format, data, size, run_length, planes);
+    const stored_status status =
+        decode_raw_stored_with(streaming_t<Level>{}, format, data, size, planes);
+    // Streaming stores are weakly ordered: done before the caller sees them.
+    _mm_sfence();
+    return status;
+}
+
 } // namespace
 
 template <>
@@ -977,7 +1036,7 @@ __attribute__((flatten)) stored_status
 decode_stored_at<simd_level::sse2>(const stored_format& format, const std::uint8_t* data,
                                    std::size_t size, bool run_length, const picture_planes& planes)
 {
-    return decode_stored_with(sse2_t{}, format, data, size, run_length, planes);
+    return decode_stored_at_level(sse2_t{}, format, data, size, run_length, planes);
 }
 
 template <>
@@ -985,7 +1044,7 @@ __attribute__((target("ssse3"), flatten)) stored_status decode_stored_at<simd_le
     const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
     const picture_planes& planes)
 {
-    return decode_stored_with(ssse3_t{}, format, data, size, run_length, planes);
+    return decode_stored_at_level(ssse3_t{}, format, data, size, run_length, planes);
 }
 
 template <>
@@ -993,21 +1052,7 @@ __attribute__((target("avx2"), flatten)) stored_status decode_stored_at<simd_lev
     const stored_format& format, const std::uint8_t* data, std::size_t size, bool run_length,
     const picture_planes& planes)
 {
-    // Output beyond this goes past the caches (L2 is 0.5 to 2 MiB a core on
-    // the machines measured): 32-bit pictures of 1024 x 1024 and more. Raw
-    // data only: run-length packets end anywhere, and streaming stores of
-    // part of a line, with ordinary ones into the same line next, ran at a
-    // fifth of the speed.
-    constexpr std::size_t cached_output_bytes = 3u << 20;
-    const std::size_t output_bytes =
-        planes.w * planes.h * (planes.alpha != nullptr ? 3 : 2);
-    if (format.kind != stored_kind::bgra32 || run_length || output_bytes <= cached_output_bytes)
-        return decode_stored_with(avx2_t{}, format, data, size, run_length, planes);
-    const stored_status status =
-        decode_stored_with(avx2_streaming_t{}, format, data, size, run_length, planes);
-    // Streaming stores are weakly ordered: done before the caller sees them.
-    _mm_sfence();
-    return status;
+    return decode_stored_at_level(avx2_t{}, format, data, size, run_length, planes);
 }
 
 #endif
