@@ -595,6 +595,14 @@ struct decode_result {
     std::vector<pixel16> words;
 };
 
+// Room for a decoder's `count` pixels, pre-filled: one row, or rows of 4,096
+// for pictures wider than a sprite can be.
+fenced_sprite fenced_target(std::size_t count)
+{
+    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
+    return {static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row), 0x5A5A};
+}
+
 // Both decoders write into fenced sprites pre-filled alike, so untouched pixels
 // and stray writes compare too, also on refusal.
 template <typename Decode>
@@ -602,10 +610,7 @@ decode_result run_decoder(const bytes& file, std::size_t count, Decode decode)
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    // One row, or rows of 4,096 for pictures larger than a sprite's width.
-    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
-    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
-                         0x5A5A);
+    fenced_sprite target = fenced_target(count);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     testing::internal::CaptureStdout();
     decode(&info, &sprite);
@@ -627,10 +632,7 @@ expansion expand_at(simd_level level, const bytes& file, std::size_t count)
 {
     tga_info_t info{};
     tga_info(file.data(), file.size(), &info);
-    // One row, or rows of 4,096 for pictures larger than a sprite's width.
-    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
-    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
-                         0x5A5A);
+    fenced_sprite target = fenced_target(count);
     const picture_rows rows{target.sprite.pixels, info.w, info.h, info.hv != 0, info.rl != 0};
     bool whole = true;
     if (info.type == 2)
@@ -894,10 +896,7 @@ quiet_result run_quiet(const bytes& file, std::size_t count, bool with_alpha, De
 {
     tga_info_t info{};
     EXPECT_EQ(tga_info(file.data(), file.size(), &info), 0);
-    // One row, or rows of 4,096 for pictures larger than a sprite's width.
-    const std::size_t row = std::clamp<std::size_t>(count, 1, count > 65535 ? 4096 : 65535);
-    fenced_sprite target(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>((count + row - 1) / row),
-                         0x5A5A);
+    fenced_sprite target = fenced_target(count);
     bytes alpha(count + 64, 0x77);
     sprite_t sprite{1, 2, 3, target.sprite.pixels};
     const tga_check_t status = decode(&info, &sprite, with_alpha ? alpha.data() + 32 : nullptr);
