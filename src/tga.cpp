@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "kernels/kernels.h"
 #include "kernels/kernels_levels.h"
@@ -216,10 +217,11 @@ void put_entries(packed_map& map, unsigned index, const pixel16* pixels,
 
 // Index i (first <= i < first + length, i < 256) gets entry i - first: the
 // entries up to index 255 convert as one stretch of stored pixels. The rest
-// of the table stays 0 and is never read.
+// of the table holds outside_map, and its planes 0.
 stored_format pack_map(simd_level level, const tga_info_t* info, packed_map& map)
 {
     std::memset(&map, 0, sizeof map);
+    std::fill(std::begin(map.both), std::end(map.both), outside_map);
     const unsigned first = info->map_first < 256 ? info->map_first : 256;
     const unsigned end = std::min<unsigned>(info->map_first + info->map_length, 256u);
     const std::size_t n = end > first ? end - first : 0;

@@ -144,10 +144,15 @@ constexpr std::size_t stored_bytes(stored_kind kind)
 // into a table indexed by the stored byte itself: index i stands for the pixel
 // map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
 // (end <= 256); the rest of the table is never read.
+// What an index outside the map finds in stored_format::map: bit 31, which no
+// entry has (an entry is pixel | opacity << 16), so a level may test the entry
+// it loaded rather than the index.
+constexpr std::uint32_t outside_map = 0x80000000u;
+
 struct stored_format {
     stored_kind kind;
     bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
-    const std::uint32_t* map; // index8: 256 entries
+    const std::uint32_t* map; // index8: 256 entries, outside_map outside [first, end)
     unsigned first, end;
     // index8: the same map as three planes of 256 bytes (the pixels' low bytes,
     // their high bytes, the opacities), for lookups by byte shuffles.
