@@ -140,15 +140,15 @@ constexpr std::size_t stored_bytes(stored_kind kind)
                                                                               : 1;
 }
 
-// How to read one kind of stored pixel. For index8, the colour map packed once
-// into a table indexed by the stored byte itself: index i stands for the pixel
-// map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
-// (end <= 256); the rest of the table is never read.
 // What an index outside the map finds in stored_format::map: bit 31, which no
 // entry has (an entry is pixel | opacity << 16), so a level may test the entry
 // it loaded rather than the index.
 constexpr std::uint32_t outside_map = 0x80000000u;
 
+// How to read one kind of stored pixel. For index8, the colour map packed once
+// into a table indexed by the stored byte itself: index i stands for the pixel
+// map[i] & 0xFFFF with opacity map[i] >> 16, valid only for first <= i < end
+// (end <= 256); the rest of the table holds outside_map.
 struct stored_format {
     stored_kind kind;
     bool alpha_counts; // bgra32: the 4th byte, else 255; argb16: bit 15 (255 or 0), else 255
