@@ -22,8 +22,8 @@ using namespace x86;
 struct sse2_t {};
 struct ssse3_t {};
 struct avx2_t {};
-// A level for pictures larger than the caches: every span as Level's but those
-// that stream their stores.
+// A level for raw pictures larger than the caches: every span as Level's but
+// those that stream their stores.
 template <typename Level>
 struct streaming_t : Level {};
 using avx2_streaming_t = streaming_t<avx2_t>;
@@ -32,11 +32,6 @@ using avx2_streaming_t = streaming_t<avx2_t>;
 constexpr bool groups_index_packets(sse2_t) { return true; }
 constexpr bool groups_index_packets(ssse3_t) { return true; }
 constexpr bool groups_index_packets(avx2_t) { return true; }
-template <typename Level>
-constexpr bool groups_index_packets(streaming_t<Level>)
-{
-    return groups_index_packets(Level{});
-}
 
 void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
 void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
