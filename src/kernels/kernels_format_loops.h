@@ -13,7 +13,8 @@
 //   packet_indices(tag, to, packet, length)    a run-length packet of indices
 //                                                 expanded, in 16-byte blocks
 //   groups_index_packets(tag)                  constexpr: true where the level
-//                                                 has packet_indices (below)
+//                                                 has packet_indices and
+//   gather_open_group(tag, indices, p)            (below)
 //   looks_up_index_rows(tag)                   constexpr: true where the level has
 //   index_rows(tag, job, format)                  whole rows of raw indices (below)
 //   walks_index_packets(tag)                   constexpr: true where the level has
@@ -521,6 +522,14 @@ constexpr bool walks_index_packets(Level)
 constexpr std::size_t group_indices = scratch_pixels;
 static_assert(group_indices + 15 <= sizeof(plane_sink::scratch), "room for the last store");
 
+// Far from the ends of the picture and of the data, a group takes packets
+// without asking whether each fits: any packet begun under open_group indices
+// ends within the scratch, its last 16-byte store included, and within the
+// picture; and, as each packet holds at most two bytes a pixel, begins within
+// 2 * open_group bytes of the group's start.
+constexpr std::size_t open_group = sizeof(plane_sink::scratch) - 128;
+static_assert(open_group >= group_indices, "an open group is the larger");
+
 // A packet's indices at `to`, whole 16-byte blocks: a run's index repeated, or
 // a raw packet's copied with the bytes after it (overwritten by what follows).
 // The packet's own 129 bytes must be readable. Each level supplies it as
@@ -565,9 +574,12 @@ std::size_t put_index_group(Level level, plane_sink& sink, row_cursor& c, const 
 {
     pixel16* const pixels = sink.planes.pixels;
     std::uint8_t* const alpha = sink.planes.alpha;
+    // Without a plane the opacities go to the scratch, which holds fewer than
+    // an open group.
+    const std::size_t most = alpha != nullptr ? n : scratch_pixels;
     std::size_t done = 0;
     while (done < n) {
-        const std::size_t k = std::min(c.room, n - done);
+        const std::size_t k = std::min({c.room, n - done, most});
         std::uint8_t* const opacities = alpha != nullptr ? alpha + c.at : sink.scratch_alpha;
         const std::size_t good =
             convert_as<stored_kind::index8>(level, f, pixels + c.at, opacities, indices + done, k);
@@ -611,6 +623,60 @@ std::size_t gather_group(Level level, std::uint8_t* indices, const std::uint8_t*
     return n;
 }
 
+// Where the packet at q ends. The walk waits for this on every packet, and
+// runs and raw packets come in no order, so it must not be a branch. GCC 12
+// made a branch of every form of the choice tried in C++ (a mask, a choice of
+// two pointers, an unpredictable hint), so on x86 it is written as the one
+// conditional move, both ends ready before it.
+inline const std::uint8_t* packet_end(const std::uint8_t* q, unsigned header)
+{
+#if defined(__x86_64__)
+    // An add, not the three-part address GCC folds it into, which takes a
+    // cycle more on AMD's cores.
+    const std::uint8_t* const run_end = q + 2;
+    const std::uint8_t* end = run_end;
+    asm("add %[header], %[end]\n\t"
+        "cmpl $0x80, %k[header]\n\t"
+        "cmovae %[run_end], %[end]"
+        : [end] "+&r"(end)
+        : [header] "r"(std::uintptr_t{header}), [run_end] "r"(run_end)
+        : "cc");
+    return end;
+#else
+    return header < 0x80 ? q + header + 2 : q + 2;
+#endif
+}
+
+// As gather_group, in an open group: at least open_group + 127 pixels left in
+// the picture and p at least 2 * open_group bytes before last_safe. Each level
+// that groups calls it from a function of its own, as
+//
+//   gather_open_group(tag, indices, p)
+//
+// out of line: in the decoder's frame the walk kept its pointer on the stack
+// and chose each packet's end by a branch, which runs and raw packets, coming
+// in no order, mispredict.
+template <typename Level>
+std::size_t gather_open_group_with(Level level, std::uint8_t* indices, const std::uint8_t*& p)
+{
+    const std::uint8_t* q = p; // the stores of indices could alias p
+    std::size_t n = 0;
+    do {
+        const unsigned header = *q;
+        if (__builtin_expect((header & 0x70) == 0, 1)) {
+            packet_indices(level, indices + n, q, 16); // one block: 16 pixels or fewer
+        } else {
+            if (header >= long_run_header)
+                break;
+            packet_indices(level, indices + n, q, (header & 0x7Fu) + 1);
+        }
+        n += (header & 0x7Fu) + 1;
+        q = packet_end(q, header);
+    } while (n < open_group);
+    p = q;
+    return n;
+}
+
 // The packet of a group (from `group` on) that holds its pixel `at`, and in
 // `before` the group's pixels ahead of that packet.
 inline const std::uint8_t* packet_holding(const std::uint8_t* group, std::size_t at,
@@ -643,7 +709,9 @@ std::size_t expand_index_groups(Level level, plane_sink& sink, const stored_form
     while (p <= last_safe && done < count) {
         const std::uint8_t* const group = p;
         const std::size_t n =
-            gather_group(level, indices, p, last_safe, std::min(group_indices, count - done));
+            count - done >= open_group + 127 && last_safe - p >= 2 * std::ptrdiff_t{open_group}
+                ? gather_open_group(level, indices, p)
+                : gather_group(level, indices, p, last_safe, std::min(group_indices, count - done));
         const std::size_t row = sink.row;
         const row_cursor was = c;
         const std::size_t good = put_index_group(level, sink, c, format, indices, n);

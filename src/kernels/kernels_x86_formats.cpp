@@ -941,6 +941,22 @@ __attribute__((target("avx2"))) void packet_indices(avx2_t, std::uint8_t* to,
     packet_indices_ssse3(to, packet, length);
 }
 
+__attribute__((noinline, flatten)) std::size_t gather_open_group(sse2_t, std::uint8_t* indices,
+                                                                const std::uint8_t*& p)
+{
+    return gather_open_group_with(sse2_t{}, indices, p);
+}
+__attribute__((target("ssse3"), noinline, flatten)) std::size_t
+gather_open_group(ssse3_t, std::uint8_t* indices, const std::uint8_t*& p)
+{
+    return gather_open_group_with(ssse3_t{}, indices, p);
+}
+__attribute__((target("avx2"), noinline, flatten)) std::size_t
+gather_open_group(avx2_t, std::uint8_t* indices, const std::uint8_t*& p)
+{
+    return gather_open_group_with(avx2_t{}, indices, p);
+}
+
 void bgra_span(sse2_t, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
                bool alpha_counts)
 {
