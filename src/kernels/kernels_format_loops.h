@@ -531,27 +531,10 @@ constexpr std::size_t open_group = sizeof(plane_sink::scratch) - 128;
 static_assert(open_group >= group_indices, "an open group is the larger");
 
 // A packet's indices at `to`, whole 16-byte blocks: a run's index repeated, or
-// a raw packet's copied with the bytes after it (overwritten by what follows).
-// The packet's own 129 bytes must be readable. Each level supplies it as
-// packet_indices(tag, to, packet, length); this is the one without vectors.
-inline void packet_indices_portable(std::uint8_t* to, const std::uint8_t* packet,
-                                    std::size_t length)
-{
-    // The same stores for both kinds, chosen between by a mask: compilers
-    // turn a plain choice into the very branch this is here to avoid.
-    const bool run = (packet[0] & 0x80) != 0;
-    const std::uint64_t run_mask = 0 - static_cast<std::uint64_t>(packet[0] >> 7);
-    const std::uint64_t every_byte = 0x0101010101010101u;
-    const std::uint64_t repeated = (every_byte * packet[1]) & run_mask;
-    std::uint64_t block[2] = {};
-    std::memcpy(block, packet + 1, 16);
-    block[0] = (block[0] & ~run_mask) | repeated;
-    block[1] = (block[1] & ~run_mask) | repeated;
-    std::memcpy(to, block, 16);
-    // Packets over 16 pixels are few: a branch will do.
-    for (std::size_t i = 16; i < length; i += 16)
-        std::memcpy(to + i, run ? to : packet + 1 + i, 16);
-}
+// a raw packet's copied with the bytes after it (overwritten by what follows),
+// the same stores for both kinds, as runs and raw packets come in no order.
+// The packet's own 129 bytes must be readable. Each level that groups supplies
+// it as packet_indices(tag, to, packet, length).
 
 inline void skip_pixels(plane_sink& sink, row_cursor& c, std::size_t n)
 {

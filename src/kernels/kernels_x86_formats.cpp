@@ -490,9 +490,38 @@ __attribute__((target("avx2"))) void run_span(avx2_t, pixel16* to, std::uint8_t*
     fill_bytes_avx2(alpha, n, a);
 }
 
-// A run-length packet's indices, as packet_indices_portable, by one byte
-// shuffle: a raw packet's bytes as they stand, or a run's one index in every
-// lane.
+// A packet's indices from `first`, its first block. Packets over 16 pixels are
+// few: a branch will do.
+inline void put_packet_blocks(std::uint8_t* to, const std::uint8_t* packet, std::size_t length,
+                              __m128i first)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), first);
+    for (std::size_t i = 16; i < length; i += 16) {
+        const __m128i next = packet[0] & 0x80
+                                 ? first
+                                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1 + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), next);
+    }
+}
+
+// A run-length packet's indices (packet_indices in kernels_format_loops.h) by a
+// mask: a raw packet's bytes as they stand, or a run's one index in every lane.
+void packet_indices_sse2(std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
+{
+    // Zeros, then at 128 (a run's header bit) ones.
+    alignas(16) static const std::uint64_t run_masks[(128 + 16) / 8] = {
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ~std::uint64_t{0}, ~std::uint64_t{0}};
+    const __m128i run = _mm_load_si128(
+        reinterpret_cast<const __m128i*>(reinterpret_cast<const std::uint8_t*>(run_masks) +
+                                         (packet[0] & 0x80)));
+    const __m128i repeated =
+        _mm_set1_epi64x(static_cast<long long>(packet[1] * 0x0101010101010101u));
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1));
+    const __m128i first = _mm_or_si128(_mm_andnot_si128(run, raw), _mm_and_si128(run, repeated));
+    put_packet_blocks(to, packet, length, first);
+}
+
+// As packet_indices_sse2, by one byte shuffle.
 __attribute__((target("ssse3"))) void packet_indices_ssse3(std::uint8_t* to,
                                                           const std::uint8_t* packet,
                                                           std::size_t length)
@@ -504,14 +533,7 @@ __attribute__((target("ssse3"))) void packet_indices_ssse3(std::uint8_t* to,
         _mm_load_si128(reinterpret_cast<const __m128i*>(controls + (packet[0] & 0x80)));
     const __m128i first =
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1)), control);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), first);
-    // Packets over 16 pixels are few: a branch will do.
-    for (std::size_t i = 16; i < length; i += 16) {
-        const __m128i next = packet[0] & 0x80
-                                 ? first
-                                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1 + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), next);
-    }
+    put_packet_blocks(to, packet, length, first);
 }
 
 // Thirty-two indices, all checked first: a block holding a bad one is left
@@ -927,7 +949,7 @@ std::size_t index_span(streaming_t<Level>, pixel16* to, std::uint8_t* alpha,
 
 void packet_indices(sse2_t, std::uint8_t* to, const std::uint8_t* packet, std::size_t length)
 {
-    packet_indices_portable(to, packet, length);
+    packet_indices_sse2(to, packet, length);
 }
 __attribute__((target("ssse3"))) void packet_indices(ssse3_t, std::uint8_t* to,
                                                      const std::uint8_t* packet,
