@@ -936,6 +936,59 @@ __attribute__((target("avx2"))) std::size_t index_span(avx2_t, pixel16* to, std:
     }
 }
 
+// ------------------------------------------------ maps narrowed to what is used
+//
+// Paint programs write the whole palette, and a sprite's few colours are
+// usually its first entries: a format whose map ends after the largest index
+// present looks every index up (or refuses it) as the whole map does, and the
+// levels choose their lookup by the map's size, so such a picture takes a
+// small map's byte shuffles. SSE2 has none; SSSE3 shuffles maps of up to 32
+// entries, AVX2 up to 64.
+
+constexpr unsigned shuffled_map_entries(sse2_t) { return 0; }
+constexpr unsigned shuffled_map_entries(ssse3_t) { return 32; }
+constexpr unsigned shuffled_map_entries(avx2_t) { return 64; }
+
+// The largest of n bytes, or any value of at least `bound` once one is seen:
+// a dithered photograph's indices stop the scan at its first few bytes.
+inline unsigned largest_byte(const std::uint8_t* p, std::size_t n, unsigned bound)
+{
+    const __m128i below = _mm_set1_epi8(static_cast<char>(bound - 1));
+    __m128i largest = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const auto* v = reinterpret_cast<const __m128i*>(p + i);
+        const __m128i first_half = _mm_max_epu8(_mm_loadu_si128(v), _mm_loadu_si128(v + 1));
+        const __m128i second_half = _mm_max_epu8(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3));
+        largest = _mm_max_epu8(largest, _mm_max_epu8(first_half, second_half));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(largest, below), below)) != 0xFFFF)
+            return bound;
+    }
+    alignas(16) std::uint8_t lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), largest);
+    unsigned most = *std::max_element(lanes, lanes + 16);
+    for (; i < n; ++i)
+        most = std::max<unsigned>(most, p[i]);
+    return most;
+}
+
+// The format for indices p[0, n): its map ending after the largest of them
+// where the level's shuffles then take it.
+template <typename Level>
+stored_format narrowed_map(Level level, const stored_format& f, const std::uint8_t* p,
+                           std::size_t n)
+{
+    const unsigned entries = shuffled_map_entries(level);
+    if (entries == 0 || f.end <= entries || f.first >= entries)
+        return f;
+    const unsigned end = largest_byte(p, n, entries) + 1;
+    if (end > entries || end <= f.first)
+        return f;
+    stored_format g = f;
+    g.end = end;
+    return g;
+}
+
 // Whole palettes past the caches: the lookup of one load an index streams its
 // stores; smaller maps, and maps of several opacities, as the level's own.
 template <typename Level>
@@ -1053,8 +1106,17 @@ stored_status decode_stored_at_level(Level level, const stored_format& format,
                                      const std::uint8_t* data, std::size_t size, bool run_length,
                                      const picture_planes& planes)
 {
-    if (!streams_past_caches(format, run_length, planes))
-        return decode_stored_with(level, format, data, size, run_length, planes);
+    if (!streams_past_caches(format, run_length, planes)) {
+        // Raw data only: narrowed a group at a time, run-length pixel art took
+        // more mispredicted branches (short row pieces between lookups of
+        // different sizes) than its cheaper lookups saved. Pictures past the
+        // caches keep the lookup that streams its stores.
+        const stored_format used =
+            format.kind == stored_kind::index8 && !run_length
+                ? narrowed_map(level, format, data, std::min(size, planes.w * planes.h))
+                : format;
+        return decode_stored_with(level, used, data, size, run_length, planes);
+    }
     const stored_status status =
         decode_raw_stored_with(streaming_t<Level>{}, format, data, size, planes);
     // Streaming stores are weakly ordered: done before the caller sees them.
