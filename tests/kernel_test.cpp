@@ -1014,33 +1014,42 @@ TEST(tga_to_sprite16, a_whole_palette_with_every_entry_used_decodes_alike_at_eve
     }
 }
 
-// A sprite in a paint program's palette: raw indices among the map's first
+// A sprite in a paint program's palette: indices among the map's first
 // `used` entries only, but for one larger index (the largest of the picture)
 // at its first byte, the last of a 16-byte block or its last, or a bad one
-// below the map's first entry there. Levels that look such a picture up as a smaller map still stop
-// where the plain decoder does and find the largest index in its place.
+// below the map's first entry there; raw, and in runs of 1 to 6 (where the
+// larger index comes after the first packets). Levels that look such a
+// picture up as a smaller map still stop where the plain decoder does and
+// find the largest index in its place.
 TEST(tga_to_sprite16, a_whole_palette_of_which_few_entries_are_used_decodes_alike_at_every_level)
 {
     std::mt19937 rng(19);
-    const int w = 77, h = 5;
+    const int w = 77, h = 9;
     for (const int first : {0, 3}) {
         for (const int used : {8, 20, 32, 33, 64, 65}) {
             for (const int at : {0, 79, w * h - 1}) {
                 for (const bool bad : {false, true}) {
                     if (bad && first == 0)
                         continue;
-                    bytes file = tga_header(1, w, h, 8, 0, 0, 1, static_cast<std::uint16_t>(256 - first), 24);
-                    file[3] = static_cast<std::uint8_t>(first);
-                    for (int i = 0; i < (256 - first) * 3; ++i)
-                        file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
-                    bytes indices(static_cast<std::size_t>(w * h));
-                    for (auto& index : indices)
-                        index = static_cast<std::uint8_t>(random_in(rng, first, used - 2));
+                    bytes indices;
+                    while (indices.size() < static_cast<std::size_t>(w * h))
+                        indices.insert(indices.end(), static_cast<std::size_t>(random_in(rng, 1, 6)),
+                                       static_cast<std::uint8_t>(random_in(rng, first, used - 2)));
+                    indices.resize(static_cast<std::size_t>(w * h));
                     indices[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(bad ? first - 1 : used - 1);
-                    file.insert(file.end(), indices.begin(), indices.end());
-                    expect_same_quiet_decoding(file, indices.size(),
-                                               "first " + std::to_string(first) + " used " + std::to_string(used) +
-                                                   (bad ? " bad" : " largest") + " at " + std::to_string(at));
+                    for (const bool run_length : {false, true}) {
+                        bytes file = tga_header(run_length ? 9 : 1, w, h, 8, 0, 0, 1,
+                                                static_cast<std::uint16_t>(256 - first), 24);
+                        file[3] = static_cast<std::uint8_t>(first);
+                        for (int i = 0; i < (256 - first) * 3; ++i)
+                            file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
+                        const bytes data = run_length ? rle_packets(indices, 1) : indices;
+                        file.insert(file.end(), data.begin(), data.end());
+                        expect_same_quiet_decoding(file, indices.size(),
+                                                   "first " + std::to_string(first) + " used " +
+                                                       std::to_string(used) + (bad ? " bad" : " largest") +
+                                                       " at " + std::to_string(at) + (run_length ? " rle" : " raw"));
+                    }
                 }
             }
         }

@@ -14,7 +14,10 @@
 //                                                 expanded, in 16-byte blocks
 //   groups_index_packets(tag)                  constexpr: true where the level
 //                                                 has packet_indices and
-//   gather_open_group(tag, indices, p)            (below)
+//   gather_open_group(tag, indices, p)            (below), and
+//   narrowed_map(tag, format, indices, n)         the format for these indices
+//                                                 and perhaps more, its map
+//                                                 ending sooner
 //   looks_up_index_rows(tag)                   constexpr: true where the level has
 //   index_rows(tag, job, format)                  whole rows of raw indices (below)
 //   walks_index_packets(tag)                   constexpr: true where the level has
@@ -689,15 +692,27 @@ std::size_t expand_index_groups(Level level, plane_sink& sink, const stored_form
     const std::uint8_t* const last_safe = data + (size - largest);
     std::size_t done = sink_done(sink);
     row_cursor c{span_offset(sink, w - sink.col), w - sink.col};
+    // The map as the level narrows it (narrowed_map) by the first group's
+    // indices, for every group after it: an index of a later group past it
+    // stops that group as a bad one would, and the walk is begun again there,
+    // narrowed anew. Narrowed a group at a time, pixel art's groups took
+    // lookups of different sizes by turns, which mispredicted more branches
+    // than the smaller lookups saved.
+    stored_format lookup = format;
+    bool narrowed = false;
     while (p <= last_safe && done < count) {
         const std::uint8_t* const group = p;
         const std::size_t n =
             count - done >= open_group + 127 && last_safe - p >= 2 * std::ptrdiff_t{open_group}
                 ? gather_open_group(level, indices, p)
                 : gather_group(level, indices, p, last_safe, std::min(group_indices, count - done));
+        if (!narrowed && n > 0) {
+            lookup = narrowed_map(level, format, indices, n);
+            narrowed = true;
+        }
         const std::size_t row = sink.row;
         const row_cursor was = c;
-        const std::size_t good = put_index_group(level, sink, c, format, indices, n);
+        const std::size_t good = put_index_group(level, sink, c, lookup, indices, n);
         if (good < n) {
             sink.row = row;
             c = was;

@@ -972,8 +972,10 @@ inline unsigned largest_byte(const std::uint8_t* p, std::size_t n, unsigned boun
     return most;
 }
 
-// The format for indices p[0, n): its map ending after the largest of them
-// where the level's shuffles then take it.
+// The format for indices p[0, n): its map ending where the level's shuffles
+// then take it, with the 16-entry table of the largest of them whole (so that
+// run-length pictures, narrowed by their first indices, seldom meet a later
+// one past the end).
 template <typename Level>
 stored_format narrowed_map(Level level, const stored_format& f, const std::uint8_t* p,
                            std::size_t n)
@@ -981,8 +983,9 @@ stored_format narrowed_map(Level level, const stored_format& f, const std::uint8
     const unsigned entries = shuffled_map_entries(level);
     if (entries == 0 || f.end <= entries || f.first >= entries)
         return f;
-    const unsigned end = largest_byte(p, n, entries) + 1;
-    if (end > entries || end <= f.first)
+    const unsigned largest = largest_byte(p, n, entries);
+    const unsigned end = (largest / 16 + 1) * 16;
+    if (largest >= entries || end <= f.first)
         return f;
     stored_format g = f;
     g.end = end;
@@ -1107,10 +1110,8 @@ stored_status decode_stored_at_level(Level level, const stored_format& format,
                                      const picture_planes& planes)
 {
     if (!streams_past_caches(format, run_length, planes)) {
-        // Raw data only: narrowed a group at a time, run-length pixel art took
-        // more mispredicted branches (short row pieces between lookups of
-        // different sizes) than its cheaper lookups saved. Pictures past the
-        // caches keep the lookup that streams its stores.
+        // Run-length data is narrowed in expand_index_groups. Pictures past
+        // the caches keep the lookup that streams its stores.
         const stored_format used =
             format.kind == stored_kind::index8 && !run_length
                 ? narrowed_map(level, format, data, std::min(size, planes.w * planes.h))
