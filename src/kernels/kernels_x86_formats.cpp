@@ -514,8 +514,8 @@ void packet_indices_sse2(std::uint8_t* to, const std::uint8_t* packet, std::size
     const __m128i run = _mm_load_si128(
         reinterpret_cast<const __m128i*>(reinterpret_cast<const std::uint8_t*>(run_masks) +
                                          (packet[0] & 0x80)));
-    const __m128i repeated =
-        _mm_set1_epi64x(static_cast<long long>(packet[1] * 0x0101010101010101u));
+    const std::uint64_t index_in_every_byte = std::uint64_t{packet[1]} * 0x0101010101010101u;
+    const __m128i repeated = _mm_set1_epi64x(static_cast<long long>(index_in_every_byte));
     const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 1));
     const __m128i first = _mm_or_si128(_mm_andnot_si128(run, raw), _mm_and_si128(run, repeated));
     put_packet_blocks(to, packet, length, first);
