@@ -1017,8 +1017,9 @@ TEST(tga_to_sprite16, a_whole_palette_with_every_entry_used_decodes_alike_at_eve
 // A sprite in a paint program's palette: indices among the map's first
 // `used` entries only, but for one larger index (the largest of the picture)
 // at its first byte, the last of a 16-byte block or its last, or a bad one
-// below the map's first entry there; raw, and in runs of 1 to 6 (where the
-// larger index comes after the first packets). Levels that look such a
+// below the map's first entry there; raw in a map that ends at 72, and in
+// runs of 1 to 6 (where the larger index comes after the first packets) in
+// a whole palette. Levels that look such a
 // picture up as a smaller map still stop where the plain decoder does and
 // find the largest index in its place.
 TEST(tga_to_sprite16, a_whole_palette_of_which_few_entries_are_used_decodes_alike_at_every_level)
@@ -1038,10 +1039,11 @@ TEST(tga_to_sprite16, a_whole_palette_of_which_few_entries_are_used_decodes_alik
                     indices.resize(static_cast<std::size_t>(w * h));
                     indices[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(bad ? first - 1 : used - 1);
                     for (const bool run_length : {false, true}) {
+                        const int entries = run_length ? 256 - first : 72 - first;
                         bytes file = tga_header(run_length ? 9 : 1, w, h, 8, 0, 0, 1,
-                                                static_cast<std::uint16_t>(256 - first), 24);
+                                                static_cast<std::uint16_t>(entries), 24);
                         file[3] = static_cast<std::uint8_t>(first);
-                        for (int i = 0; i < (256 - first) * 3; ++i)
+                        for (int i = 0; i < entries * 3; ++i)
                             file.push_back(static_cast<std::uint8_t>(random_in(rng, 0, 255)));
                         const bytes data = run_length ? rle_packets(indices, 1) : indices;
                         file.insert(file.end(), data.begin(), data.end());
