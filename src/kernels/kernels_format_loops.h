@@ -629,7 +629,7 @@ inline const std::uint8_t* packet_end(const std::uint8_t* q, unsigned header)
         : "cc");
     return end;
 #else
-    return header < 0x80 ? q + header + 2 : q + 2;
+    return q + packet_bytes(header);
 #endif
 }
 

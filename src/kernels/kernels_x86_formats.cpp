@@ -951,8 +951,7 @@ constexpr unsigned shuffled_map_entries(avx2_t) { return 64; }
 
 // The largest of n bytes, or any value of at least `bound` once one is seen:
 // a dithered photograph's indices stop the scan at its first few bytes.
-template <typename Level>
-unsigned largest_byte(Level, const std::uint8_t* p, std::size_t n, unsigned bound)
+inline unsigned largest_byte(const std::uint8_t* p, std::size_t n, unsigned bound)
 {
     const __m128i below = _mm_set1_epi8(static_cast<char>(bound - 1));
     __m128i largest = _mm_setzero_si128();
@@ -973,31 +972,6 @@ unsigned largest_byte(Level, const std::uint8_t* p, std::size_t n, unsigned boun
     return most;
 }
 
-// As above, 128 bytes a step: the scan of a picture that never meets an
-// index past the bound reads it all.
-__attribute__((target("avx2"))) unsigned largest_byte(avx2_t, const std::uint8_t* p,
-                                                      std::size_t n, unsigned bound)
-{
-    const __m256i below = _mm256_set1_epi8(static_cast<char>(bound - 1));
-    __m256i largest = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 128 <= n; i += 128) {
-        const auto* v = reinterpret_cast<const __m256i*>(p + i);
-        const __m256i first_half = _mm256_max_epu8(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1));
-        const __m256i second_half =
-            _mm256_max_epu8(_mm256_loadu_si256(v + 2), _mm256_loadu_si256(v + 3));
-        largest = _mm256_max_epu8(largest, _mm256_max_epu8(first_half, second_half));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(largest, below), below)) != -1)
-            return bound;
-    }
-    const __m128i halves =
-        _mm_max_epu8(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
-    alignas(16) std::uint8_t lanes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), halves);
-    const unsigned most = *std::max_element(lanes, lanes + 16);
-    return std::max(most, largest_byte(sse2_t{}, p + i, n - i, bound));
-}
-
 // The format for indices p[0, n): its map ending where the level's shuffles
 // then take it in fewer tables, with the 16-entry table of the largest of
 // them whole (so that run-length pictures, narrowed by their first indices,
@@ -1006,12 +980,14 @@ template <typename Level>
 stored_format narrowed_map(Level level, const stored_format& f, const std::uint8_t* p,
                            std::size_t n)
 {
+    if (f.end <= f.first)
+        return f;
     // Worth it only for a table less: indices under `bound`.
     const unsigned tables = (f.end + 15) / 16;
     const unsigned bound = std::min(shuffled_map_entries(level), (tables - 1) * 16);
-    if (f.end <= f.first || f.first >= bound)
+    if (f.first >= bound)
         return f;
-    const unsigned largest = largest_byte(level, p, n, bound);
+    const unsigned largest = largest_byte(p, n, bound);
     const unsigned end = (largest / 16 + 1) * 16;
     if (largest >= bound || end <= f.first)
         return f;
