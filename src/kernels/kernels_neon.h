@@ -3,9 +3,10 @@
 // see kernels_neon.cpp for how the level is built.
 //
 // On 32-bit ARM everything after this header is compiled for NEON, which the
-// baseline lacks: it must be the last header a NEON file includes, so that no
-// inline function it shares with the portable files (whose one copy the linker
-// keeps) is compiled with NEON instructions. Only the NEON level, chosen where
+// baseline lacks: it must be the last header a NEON file includes (but for
+// kernels_index_walk.h, all templates of a level), so that no inline function
+// it shares with the portable files (whose one copy the linker keeps) is
+// compiled with NEON instructions. Only the NEON level, chosen where
 // the processor has NEON, calls what is defined below it.
 #pragma once
 

@@ -15,6 +15,8 @@
 
 #include "kernels_format_loops.h"
 #include "kernels_neon.h"
+// After kernels_neon.h: templates only, whose NEON instances are built for NEON.
+#include "kernels_index_walk.h"
 
 namespace {
 
@@ -702,19 +704,10 @@ void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 p
     fill_bytes_neon(alpha, n, a);
 }
 
-// ---- colour-mapped run-length packets
-//
-// Pixel art is short packets (runs of 16 pixels and raw packets of 4 on
-// average, most raw ones under a group of eight), so the walk costs more than
-// the pixels. The shared walk, flattened into the decoder with every span,
-// kept its cursor, its pointers and the map's bounds on 32-bit ARM's stack and
-// spent about 78 instructions a packet. This one knows its packets are indices
-// and that there is an opacity plane, holds the row cursor in locals and its
-// packets' short cases inline: 5.46 instructions a pixel now, against 7.25 on
-// 32-bit ARM. Packets across a row's end, and pictures without a plane or
-// mirrored, go to the shared code, alike.
+// ---- colour-mapped run-length packets, one at a time (kernels_format_loops.h)
 
 constexpr bool walks_index_packets(neon_t) { return true; }
+constexpr std::size_t raw_packet_bodies(neon_t) { return 7; }
 
 // A run of up to 16 pixels and its opacities under one test of its length.
 __attribute__((always_inline)) inline void short_run_neon(pixel16* to, std::uint8_t* alpha,
@@ -737,18 +730,12 @@ __attribute__((always_inline)) inline void short_run_neon(pixel16* to, std::uint
         std::memcpy(alpha, &word, 4);
         std::memcpy(alpha + n - 4, &word, 4);
     } else {
-        // 0, n / 2 and n - 1 cover every pixel of one, two or three.
-        to[0] = pixel;
-        to[n / 2] = pixel;
-        to[n - 1] = pixel;
-        alpha[0] = a;
-        alpha[n / 2] = a;
-        alpha[n - 1] = a;
+        short_run_of_three(to, alpha, n, entry);
     }
 }
 
-__attribute__((always_inline)) inline void run_neon(pixel16* to, std::uint8_t* alpha,
-                                                    std::size_t n, std::uint32_t entry)
+__attribute__((always_inline)) inline void index_run(neon_t, pixel16* to, std::uint8_t* alpha,
+                                                     std::size_t n, std::uint32_t entry)
 {
     if (n <= 16) {
         short_run_neon(to, alpha, n, entry);
@@ -756,136 +743,6 @@ __attribute__((always_inline)) inline void run_neon(pixel16* to, std::uint8_t* a
         fill_span_neon(to, n, static_cast<pixel16>(entry));
         fill_bytes_neon(alpha, n, static_cast<std::uint8_t>(entry >> 16));
     }
-}
-
-// Whether a stored index lies outside the map, told by the index or by the
-// entry it found there. 32-bit ARM tests the entry's outside_map bit, which
-// keeps the map's bounds out of its few core registers: pixel art
-// run-length from 5.76 to 5.46 instructions a pixel. aarch64 tests the index:
-// the entry's bit counted 5.13 there, the index 4.90.
-__attribute__((always_inline)) inline bool outside([[maybe_unused]] std::uint32_t entry,
-                                                   [[maybe_unused]] unsigned index,
-                                                   [[maybe_unused]] unsigned first,
-                                                   [[maybe_unused]] unsigned count)
-{
-#if defined(__aarch64__)
-    return index - first >= count; // as index_valid
-#else
-    return (entry & outside_map) != 0;
-#endif
-}
-
-// N indices, N known when compiled: no loop to count, every address an
-// offset; returns the pixels put, as index_span_portable.
-template <std::size_t N>
-__attribute__((always_inline)) inline std::size_t
-few_indices_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, const stored_format& f)
-{
-    const std::uint32_t* const map = f.map;
-    const unsigned first = f.first;
-    const unsigned count = f.end - f.first;
-#pragma GCC unroll 8
-    for (std::size_t i = 0; i < N; ++i) {
-        const unsigned index = src[i];
-        const std::uint32_t entry = map[index];
-        if (outside(entry, index, first, count))
-            return i;
-        to[i] = static_cast<pixel16>(entry);
-        alpha[i] = static_cast<std::uint8_t>(entry >> 16);
-    }
-    return N;
-}
-
-// A raw packet's indices within a row, as index_span: pixel art's are mostly
-// shorter than a group (four pixels on average), and a body for each length
-// took pixel art from 5.92 to 5.76 instructions a pixel on 32-bit ARM (from
-// 5.39 to 4.95 on aarch64).
-__attribute__((always_inline)) inline std::size_t
-raw_indices_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src, std::size_t n,
-                 const stored_format& f)
-{
-    switch (n) {
-    case 1: return few_indices_neon<1>(to, alpha, src, f);
-    case 2: return few_indices_neon<2>(to, alpha, src, f);
-    case 3: return few_indices_neon<3>(to, alpha, src, f);
-    case 4: return few_indices_neon<4>(to, alpha, src, f);
-    case 5: return few_indices_neon<5>(to, alpha, src, f);
-    case 6: return few_indices_neon<6>(to, alpha, src, f);
-    case 7: return few_indices_neon<7>(to, alpha, src, f);
-    default: return index_span_neon(to, alpha, src, n, f);
-    }
-}
-
-// As expand_common_packets<stored_kind::index8> with an opacity plane, rows
-// left to right and at least a largest packet of data (index_packets checks):
-// the common packets from data on, stopping at the first that needs the
-// careful path (a bad index: the sink then stands at that packet's start);
-// returns the bytes used.
-__attribute__((noinline)) std::size_t index_packets_neon(plane_sink& sink,
-                                                         const stored_format& f,
-                                                         const std::uint8_t* data,
-                                                         std::size_t size)
-{
-    constexpr std::size_t largest = 1 + 128;
-    const std::size_t w = sink.planes.w;
-    const std::size_t h = sink.planes.h;
-    const stored_format format = f; // see expand_common_packets
-    const std::uint32_t* const map = f.map;
-    const unsigned first = f.first;
-    const unsigned count = f.end - f.first;
-    pixel16* const pixels = sink.planes.pixels;
-    std::uint8_t* const alpha = sink.planes.alpha;
-    const std::uint8_t* p = data;
-    const std::uint8_t* const last_safe = data + (size - largest);
-    std::size_t room = w - sink.col;
-    std::size_t at = span_offset(sink, room);
-    while (p <= last_safe) {
-        const unsigned header = *p;
-        const std::size_t length = (header & 0x7Fu) + 1;
-        if (length <= room) {
-            if (header & 0x80) {
-                const unsigned index = p[1];
-                const std::uint32_t entry = map[index];
-                if (outside(entry, index, first, count))
-                    break;
-                run_neon(pixels + at, alpha + at, length, entry);
-                p += 2;
-            } else {
-                if (raw_indices_neon(pixels + at, alpha + at, p + 1, length, format) < length)
-                    break;
-                p += length + 1;
-            }
-            at += length;
-            room -= length;
-            if (room > 0)
-                continue; // the picture can end only where a row does
-            row_cursor c{at, room};
-            next_row(sink, c);
-            at = c.at;
-            room = c.room;
-        } else {
-            row_cursor c{at, room};
-            if (length - room > (h - sink.row - 1) * w ||
-                !put_common_packet<stored_kind::index8>(neon_t{}, sink, c, format, p, length))
-                break;
-            at = c.at;
-            room = c.room;
-            p += packet_bytes(header);
-        }
-        if (sink.row == h)
-            break;
-    }
-    sink.col = w - room;
-    return static_cast<std::size_t>(p - data);
-}
-
-std::size_t index_packets(neon_t, plane_sink& sink, const stored_format& f,
-                          const std::uint8_t* data, std::size_t size)
-{
-    if (size < 1 + 128 || sink.planes.right_to_left || sink.row == sink.planes.h ||
-        sink.planes.alpha == nullptr)
-        return expand_common_packets<stored_kind::index8>(neon_t{}, sink, f, data, size);
-    return index_packets_neon(sink, f, data, size);
 }
 
 } // namespace

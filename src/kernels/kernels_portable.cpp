@@ -2,6 +2,7 @@
 // architecture, and the only level when VELMORA_PORTABLE is defined.
 #include "kernels_levels.h"
 #include "kernels_format_loops.h"
+#include "kernels_index_walk.h"
 
 namespace {
 
@@ -122,6 +123,19 @@ void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel
               std::uint8_t a)
 {
     run_span_portable(to, alpha, n, pixel, a);
+}
+
+// Colour-mapped packets one at a time (kernels_format_loops.h).
+constexpr bool walks_index_packets(portable_t) { return true; }
+
+__attribute__((always_inline)) inline void index_run(portable_t, pixel16* to, std::uint8_t* alpha,
+                                                         std::size_t n, std::uint32_t entry)
+{
+    if (n <= 3)
+        short_run_of_three(to, alpha, n, entry);
+    else
+        run_span_portable(to, alpha, n, static_cast<pixel16>(entry),
+                          static_cast<std::uint8_t>(entry >> 16));
 }
 
 } // namespace
