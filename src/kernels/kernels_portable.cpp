@@ -125,11 +125,16 @@ void run_span(portable_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel
     run_span_portable(to, alpha, n, pixel, a);
 }
 
-// Colour-mapped packets one at a time (kernels_format_loops.h).
+// Colour-mapped packets one at a time (kernels_index_walk.h), but on a
+// microcontroller: there the walk's frame, beside the decoder's, took
+// tga_to_sprite16 past its 2 KiB of stack (2,200 bytes on a Cortex-M0+).
+#if defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
+constexpr bool walks_index_packets(portable_t) { return false; }
+#else
 constexpr bool walks_index_packets(portable_t) { return true; }
 
 __attribute__((always_inline)) inline void index_run(portable_t, pixel16* to, std::uint8_t* alpha,
-                                                         std::size_t n, std::uint32_t entry)
+                                                     std::size_t n, std::uint32_t entry)
 {
     if (n <= 3)
         short_run_of_three(to, alpha, n, entry);
@@ -137,6 +142,7 @@ __attribute__((always_inline)) inline void index_run(portable_t, pixel16* to, st
         run_span_portable(to, alpha, n, static_cast<pixel16>(entry),
                           static_cast<std::uint8_t>(entry >> 16));
 }
+#endif
 
 } // namespace
 
