@@ -49,7 +49,8 @@ few_indices(Level, pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
 // The longest raw packet with a body of its own (few_indices). Past four GCC
 // chooses the body by a jump table, whose one indirect branch x86 cores
 // mispredict on dithered pictures: at the portable level on x86-64 bodies up
-// to seven took a 256-entry one twice the time. NEON has seven (below).
+// to seven took a 256-entry one twice the time. NEON keeps seven, counted by
+// instructions on ARM's cores, which mostly run in order.
 template <typename Level>
 constexpr std::size_t raw_packet_bodies(Level)
 {

@@ -704,7 +704,7 @@ void run_span(neon_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 p
     fill_bytes_neon(alpha, n, a);
 }
 
-// ---- colour-mapped run-length packets, one at a time (kernels_format_loops.h)
+// ---- colour-mapped run-length packets, one at a time (kernels_index_walk.h)
 
 constexpr bool walks_index_packets(neon_t) { return true; }
 constexpr std::size_t raw_packet_bodies(neon_t) { return 7; }
