@@ -796,7 +796,8 @@ inline __m128i look_up8_sse2(const std::uint32_t* map, const std::uint8_t* src)
 {
     // Two indices a 16-bit half by its low and high byte registers: half the
     // shifts of taking each index from a 64-bit load.
-    std::uint32_t lo = 0, hi = 0;
+    std::uint32_t lo = 0;
+    std::uint32_t hi = 0;
     std::memcpy(&lo, src, 4);
     std::memcpy(&hi, src + 4, 4);
     const auto entry = [&](std::uint32_t index) { return static_cast<int>(map[index]); };
