@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "kernels_format_loops.h"
+#include "kernels_index_walk.h"
 #include "kernels_x86.h"
 
 namespace {
@@ -32,6 +33,9 @@ using avx2_streaming_t = streaming_t<avx2_t>;
 constexpr bool groups_index_packets(sse2_t) { return true; }
 constexpr bool groups_index_packets(ssse3_t) { return true; }
 constexpr bool groups_index_packets(avx2_t) { return true; }
+// SSE2 looks a group's every index up by a load, a run's pixels too: pixel
+// art's long packets go one at a time, each run filled once.
+constexpr bool walks_index_packets(sse2_t) { return true; }
 
 void fill_span(sse2_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
 void fill_span(ssse3_t, pixel16* to, std::size_t n, pixel16 value) { fill_span_sse2(to, n, value); }
@@ -476,6 +480,34 @@ void run_span(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 p
 {
     fill_span_sse2(to, n, pixel);
     fill_bytes_sse2(alpha, n, a);
+}
+// A run of pixel art's walk (kernels_index_walk.h): up to 16 pixels by two
+// stores a plane that may overlap, as short_run_neon.
+inline void index_run(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n,
+                      std::uint32_t entry)
+{
+    const auto pixel = static_cast<pixel16>(entry);
+    const auto a = static_cast<std::uint8_t>(entry >> 16);
+    if (n <= 3) {
+        short_run_of_three(to, alpha, n, entry);
+    } else if (n < 8) {
+        const std::uint64_t pixels = pixel * 0x0001000100010001u;
+        const std::uint32_t opacities = a * 0x01010101u;
+        std::memcpy(to, &pixels, 8);
+        std::memcpy(to + n - 4, &pixels, 8);
+        std::memcpy(alpha, &opacities, 4);
+        std::memcpy(alpha + n - 4, &opacities, 4);
+    } else if (n <= 16) {
+        const __m128i pixels = _mm_set1_epi16(static_cast<short>(pixel));
+        const __m128i opacities = _mm_set1_epi8(static_cast<char>(a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), pixels);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 8), pixels);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), opacities);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha + n - 8), opacities);
+    } else {
+        fill_span_sse2(to, n, pixel);
+        fill_bytes_sse2(alpha, n, a);
+    }
 }
 void run_span(ssse3_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
               std::uint8_t a)
