@@ -809,8 +809,12 @@ std::size_t expand_common_packets(Level level, plane_sink& sink, const stored_fo
         return expand_common_packets<stored_kind::grey_alpha16>(level, sink, f, data, size);
     case stored_kind::index8:
         if constexpr (groups_index_packets(Level{}) && walks_index_packets(Level{}))
-            return packets_are_long(data, size) ? index_packets(level, sink, f, data, size)
-                                                : expand_index_groups(level, sink, f, data, size);
+            // The walk takes pictures with an opacity plane, left to right
+            // (index_packets); the groups take the others whatever their packets.
+            return sink.planes.alpha != nullptr && !sink.planes.right_to_left &&
+                           packets_are_long(data, size)
+                       ? index_packets(level, sink, f, data, size)
+                       : expand_index_groups(level, sink, f, data, size);
         else if constexpr (groups_index_packets(Level{}))
             return expand_index_groups(level, sink, f, data, size);
         else if constexpr (walks_index_packets(Level{}))
