@@ -666,14 +666,8 @@ __attribute__((target("avx2"))) bool index32_shuffled_avx2(pixel16* to, std::uin
     return true;
 }
 
-// Spans of at least 32 pixels; the last block ends at the span's end,
-// overlapping pixels already good.
 template <unsigned Tables>
-__attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
-                                                                     std::uint8_t* alpha,
-                                                                     const std::uint8_t* src,
-                                                                     std::size_t n,
-                                                                     const stored_format& f)
+__attribute__((target("avx2"))) shuffle_tables_avx2<Tables> shuffle_tables_of(const stored_format& f)
 {
     shuffle_tables_avx2<Tables> m;
     for (std::size_t t = 0; t < Tables; ++t) {
@@ -683,6 +677,17 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
     }
     m.first = _mm256_set1_epi8(static_cast<char>(f.first));
     m.last = _mm256_set1_epi8(static_cast<char>(f.end - f.first - 1));
+    return m;
+}
+
+// Spans of at least 32 pixels; the last block ends at the span's end,
+// overlapping pixels already good.
+template <unsigned Tables>
+__attribute__((target("avx2"), always_inline)) inline std::size_t
+index_span_shuffled_avx2_with(pixel16* to, std::uint8_t* alpha, const std::uint8_t* src,
+                              std::size_t n, const stored_format& f,
+                              const shuffle_tables_avx2<Tables>& m)
+{
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32)
         if (!index32_shuffled_avx2(to + i, alpha + i, src + i, m))
@@ -690,6 +695,34 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
     if (i + 32 > n && i < n && index32_shuffled_avx2(to + n - 32, alpha + n - 32, src + n - 32, m))
         return n;
     return i + index_span_portable(to + i, alpha + i, src + i, n - i, f);
+}
+
+template <unsigned Tables>
+__attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to,
+                                                                     std::uint8_t* alpha,
+                                                                     const std::uint8_t* src,
+                                                                     std::size_t n,
+                                                                     const stored_format& f)
+{
+    return index_span_shuffled_avx2_with<Tables>(to, alpha, src, n, f, shuffle_tables_of<Tables>(f));
+}
+
+// The whole rows (index_rows_job) of a small map at AVX2, its tables loaded
+// once; see index_rows_one_opacity.
+template <unsigned Tables>
+__attribute__((target("avx2"), noinline)) std::size_t
+index_rows_shuffled_avx2(const index_rows_job& job, const stored_format& f)
+{
+    const shuffle_tables_avx2<Tables> m = shuffle_tables_of<Tables>(f);
+    for (std::size_t r = 0; r < job.rows; ++r) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r);
+        const std::size_t k = index_span_shuffled_avx2_with<Tables>(
+            job.to + row * job.step, job.alpha + row * job.alpha_step, job.src + r * job.w, job.w,
+            f, m);
+        if (k < job.w)
+            return r * job.w + k;
+    }
+    return job.rows * job.w;
 }
 
 // Sixteen indices checked at once, then looked up one by one without a test
@@ -1095,6 +1128,20 @@ template <typename Level>
 std::size_t index_rows(Level level, const index_rows_job& job, const stored_format& f)
 {
     return job.w >= 32 && looks_up_by_loads(level, f) ? index_rows_one_opacity<false>(job, f) : 0;
+}
+
+__attribute__((target("avx2"))) std::size_t index_rows(avx2_t, const index_rows_job& job,
+                                                       const stored_format& f)
+{
+    if (job.w < 32)
+        return 0;
+    switch (shuffle_tables(f)) {
+    case 1: return index_rows_shuffled_avx2<1>(job, f);
+    case 2: return index_rows_shuffled_avx2<2>(job, f);
+    case 3: return index_rows_shuffled_avx2<3>(job, f);
+    case 4: return index_rows_shuffled_avx2<4>(job, f);
+    default: return looks_up_by_loads(avx2_t{}, f) ? index_rows_one_opacity<false>(job, f) : 0;
+    }
 }
 
 template <typename Level>
