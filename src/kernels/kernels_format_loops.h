@@ -325,6 +325,16 @@ struct index_rows_job {
     std::ptrdiff_t step, alpha_step;
 };
 
+inline pixel16* row_pixels(const index_rows_job& job, std::size_t r)
+{
+    return job.to + static_cast<std::ptrdiff_t>(r) * job.step;
+}
+
+inline std::uint8_t* row_opacities(const index_rows_job& job, std::size_t r)
+{
+    return job.alpha + static_cast<std::ptrdiff_t>(r) * job.alpha_step;
+}
+
 template <typename Level>
 constexpr bool looks_up_index_rows(Level)
 {

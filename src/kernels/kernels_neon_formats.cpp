@@ -562,16 +562,6 @@ std::size_t index_span_neon(pixel16* to, std::uint8_t* alpha, const std::uint8_t
 
 // ---- whole rows of indices (index_rows_job)
 
-pixel16* row_pixels(const index_rows_job& job, std::size_t r)
-{
-    return job.to + static_cast<std::ptrdiff_t>(r) * job.step;
-}
-
-std::uint8_t* row_opacities(const index_rows_job& job, std::size_t r)
-{
-    return job.alpha + static_cast<std::ptrdiff_t>(r) * job.alpha_step;
-}
-
 // Row after row as spans, up to the first bad index. Not inlined: inside the
 // one-quarter rows below it cost their groups registers (2.0 instructions a
 // pixel instead of 1.7 on 32-bit ARM).

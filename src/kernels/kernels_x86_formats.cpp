@@ -667,7 +667,8 @@ __attribute__((target("avx2"))) bool index32_shuffled_avx2(pixel16* to, std::uin
 }
 
 template <unsigned Tables>
-__attribute__((target("avx2"))) shuffle_tables_avx2<Tables> shuffle_tables_of(const stored_format& f)
+__attribute__((target("avx2"))) shuffle_tables_avx2<Tables>
+shuffle_tables_of(const stored_format& f)
 {
     shuffle_tables_avx2<Tables> m;
     for (std::size_t t = 0; t < Tables; ++t) {
@@ -704,7 +705,8 @@ __attribute__((target("avx2"))) std::size_t index_span_shuffled_avx2(pixel16* to
                                                                      std::size_t n,
                                                                      const stored_format& f)
 {
-    return index_span_shuffled_avx2_with<Tables>(to, alpha, src, n, f, shuffle_tables_of<Tables>(f));
+    return index_span_shuffled_avx2_with<Tables>(to, alpha, src, n, f,
+                                                 shuffle_tables_of<Tables>(f));
 }
 
 // The whole rows (index_rows_job) of a small map at AVX2, its tables loaded
@@ -715,10 +717,8 @@ index_rows_shuffled_avx2(const index_rows_job& job, const stored_format& f)
 {
     const shuffle_tables_avx2<Tables> m = shuffle_tables_of<Tables>(f);
     for (std::size_t r = 0; r < job.rows; ++r) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r);
         const std::size_t k = index_span_shuffled_avx2_with<Tables>(
-            job.to + row * job.step, job.alpha + row * job.alpha_step, job.src + r * job.w, job.w,
-            f, m);
+            row_pixels(job, r), row_opacities(job, r), job.src + r * job.w, job.w, f, m);
         if (k < job.w)
             return r * job.w + k;
     }
@@ -966,10 +966,8 @@ __attribute__((noinline)) std::size_t index_rows_one_opacity(const index_rows_jo
 {
     const one_opacity_map m = one_opacity_map_of(f);
     for (std::size_t r = 0; r < job.rows; ++r) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r);
         const std::size_t k = index_span_one_opacity_with<Streaming>(
-            job.to + row * job.step, job.alpha + row * job.alpha_step, job.src + r * job.w, job.w,
-            f, m);
+            row_pixels(job, r), row_opacities(job, r), job.src + r * job.w, job.w, f, m);
         if (k < job.w)
             return r * job.w + k;
     }
