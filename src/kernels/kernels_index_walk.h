@@ -106,40 +106,44 @@ __attribute__((noinline)) std::size_t walk_index_packets(Level level, plane_sink
     const std::uint8_t* p = data;
     const std::uint8_t* const last_safe = data + (size - largest);
     std::size_t room = w - sink.col;
-    std::size_t at = span_offset(sink, room);
+    // Cursors in both planes rather than one offset: on 32-bit ARM the planes'
+    // bases did not stay in registers, and each packet reloaded them.
+    pixel16* to = pixels + span_offset(sink, room);
+    std::uint8_t* to_alpha = alpha + (to - pixels);
     while (p <= last_safe) {
         const unsigned header = *p;
         const std::size_t length = (header & 0x7Fu) + 1;
+        row_cursor c;
         if (length <= room) {
             if (header & 0x80) {
                 const unsigned index = p[1];
                 const std::uint32_t entry = map[index];
                 if (outside(entry, index, first, count))
                     break;
-                index_run(level, pixels + at, alpha + at, length, entry);
+                index_run(level, to, to_alpha, length, entry);
                 p += 2;
             } else {
-                if (raw_indices(level, pixels + at, alpha + at, p + 1, length, format) < length)
+                if (raw_indices(level, to, to_alpha, p + 1, length, format) < length)
                     break;
                 p += length + 1;
             }
-            at += length;
+            to += length;
+            to_alpha += length;
             room -= length;
             if (room > 0)
                 continue; // the picture can end only where a row does
-            row_cursor c{at, room};
+            c = row_cursor{0, 0};
             next_row(sink, c);
-            at = c.at;
-            room = c.room;
         } else {
-            row_cursor c{at, room};
+            c = row_cursor{static_cast<std::size_t>(to - pixels), room};
             if (length - room > (h - sink.row - 1) * w ||
                 !put_common_packet<stored_kind::index8>(level, sink, c, format, p, length))
                 break;
-            at = c.at;
-            room = c.room;
             p += packet_bytes(header);
         }
+        to = pixels + c.at;
+        to_alpha = alpha + c.at;
+        room = c.room;
         if (sink.row == h)
             break;
     }
