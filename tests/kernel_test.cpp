@@ -1059,23 +1059,32 @@ TEST(tga_to_sprite16, a_whole_palette_of_which_few_entries_are_used_decodes_alik
 }
 
 // Raw pictures whose planes outgrow the caches stream their stores at the x86
-// levels (32-bit pixels, and whole palettes of one opacity): rows of an odd
-// width, so blocks fall on and off every boundary; a map of 32-bit entries has
-// many opacities and keeps the ordinary stores, beside them.
+// levels (32-bit pixels, and whole palettes of one opacity, whether a
+// picture's indices are all under 64 or not): rows of an odd width, so blocks
+// fall on and off every boundary; a map of 32-bit entries has many opacities
+// and keeps the ordinary stores, beside them.
 TEST(tga_to_sprite16, raw_pictures_past_the_caches_decode_alike_at_every_level)
 {
     if (levels_here().size() < 3)
         GTEST_SKIP() << "only the x86 levels stream their stores";
     std::mt19937 rng(18);
     const std::uint16_t w = 1031, h = 1560; // 3.2 MB of pixels, 4.8 MB with opacities
-    for (const std::uint8_t map_bits : {0, 24, 32}) {
+    const struct {
+        std::uint8_t map_bits;
+        unsigned largest_index;
+    } cases[] = {{0, 255}, {24, 255}, {32, 255}, {24, 63}};
+    for (const auto& [map_bits, largest_index] : cases) {
         const bool mapped = map_bits != 0;
         bytes file = tga_header(mapped ? 1 : 2, w, h, mapped ? 8 : 32, mapped ? 0 : 8, 0, mapped ? 1 : 0,
                                 mapped ? 256 : 0, map_bits);
-        const std::size_t data_bytes = std::size_t{256} * map_bits / 8 + std::size_t{w} * h * (mapped ? 1 : 4);
-        for (std::size_t i = 0; i < data_bytes; ++i)
+        const std::size_t map_bytes = std::size_t{256} * map_bits / 8;
+        for (std::size_t i = 0; i < map_bytes; ++i)
             file.push_back(static_cast<std::uint8_t>(rng()));
-        expect_same_quiet_decoding(file, std::size_t{w} * h, "past the caches, map bits " + std::to_string(map_bits));
+        for (std::size_t i = 0; i < std::size_t{w} * h * (mapped ? 1 : 4); ++i)
+            file.push_back(static_cast<std::uint8_t>(rng() % (largest_index + 1)));
+        expect_same_quiet_decoding(file, std::size_t{w} * h,
+                                   "past the caches, map bits " + std::to_string(map_bits) + ", indices to " +
+                                       std::to_string(largest_index));
     }
 }
 
