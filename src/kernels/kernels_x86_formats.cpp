@@ -1188,7 +1188,7 @@ __attribute__((noinline)) void index_rows_paired(const index_rows_job& job, cons
 // two indices a load where a scan finds them all under 64 and in the map. A
 // dithered photograph's indices end the scan within its first bytes. (Scanned
 // whole, a picture of 200 entries then looked up with no check of each group
-// ran no faster: the loads are its bound.)
+// ran no faster: its lookups of one load an index are what it waits on.)
 template <bool Streaming>
 std::size_t index_rows_by_loads(const index_rows_job& job, const stored_format& f)
 {
