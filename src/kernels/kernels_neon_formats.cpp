@@ -746,8 +746,8 @@ __attribute__((always_inline)) inline void index_run(neon_t, pixel16* to, std::u
     } else if (n <= 32) {
         medium_run_neon(to, alpha, n, entry);
     } else {
-        fill_span_neon(to, n, static_cast<pixel16>(entry));
-        fill_bytes_neon(alpha, n, static_cast<std::uint8_t>(entry >> 16));
+        run_span(neon_t{}, to, alpha, n, static_cast<pixel16>(entry),
+                 static_cast<std::uint8_t>(entry >> 16));
     }
 }
 

@@ -505,8 +505,7 @@ inline void index_run(sse2_t, pixel16* to, std::uint8_t* alpha, std::size_t n,
         _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha), opacities);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(alpha + n - 8), opacities);
     } else {
-        fill_span_sse2(to, n, pixel);
-        fill_bytes_sse2(alpha, n, a);
+        run_span(sse2_t{}, to, alpha, n, pixel, a);
     }
 }
 void run_span(ssse3_t, pixel16* to, std::uint8_t* alpha, std::size_t n, pixel16 pixel,
